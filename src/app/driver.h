@@ -1,0 +1,28 @@
+// The command-line driver: runs the stages in order and reports them.
+#pragma once
+
+#include <istream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace wldmap {
+
+// The folder part of a path: up to and including its last '/' or '\', or empty.
+std::string folderOf(const std::string& path);
+
+// The world's name as a file name: each '/', '\' and control byte becomes '_'.
+std::string safeFileName(const std::string& name);
+
+// The places tilecolors.txt is looked for, in order: the folder the tool was
+// started from, the folder of its executable, and ../share/wldmap/ from there.
+std::vector<std::string> colorFileCandidates(const std::string& toolFolder,
+                                             const std::string& exePath);
+
+// Runs the tool on args (args[0] the program, args[1] the world file) and returns
+// the exit status; reads one character from `in` before returning on every path.
+// exePath is the running executable's path as the system reports it, or empty.
+int runDriver(const std::vector<std::string>& args, const std::string& exePath, std::istream& in,
+              std::ostream& out, std::ostream& err);
+
+}  // namespace wldmap

@@ -1,0 +1,36 @@
+// The tile colour table and its text file.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace wldmap {
+
+// One RGBA pixel; alpha 255 is opaque, 0 invisible.
+struct Color {
+  uint8_t red;
+  uint8_t green;
+  uint8_t blue;
+  uint8_t alpha;
+  friend bool operator==(Color a, Color b) {
+    return a.red == b.red && a.green == b.green && a.blue == b.blue && a.alpha == b.alpha;
+  }
+  friend bool operator!=(Color a, Color b) { return !(a == b); }
+};
+
+// Tile type to colour; a later entry for a type replaces an earlier one.
+using TileColorTable = std::map<int32_t, Color>;
+
+// Reads whitespace-separated groups of five integers (type, red, green, blue,
+// alpha), keeping the low 8 bits of each component. Stops at the first token that
+// is not a 32-bit integer, keeping the complete groups before it; that token and an
+// incomplete last group each add a line to `warnings`.
+TileColorTable loadTileColors(std::istream& in, std::vector<std::string>& warnings);
+
+// The colour of a tile type; opaque black for a type the table lacks.
+Color lookup(const TileColorTable& table, int32_t type);
+
+}  // namespace wldmap

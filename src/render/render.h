@@ -1,0 +1,27 @@
+// The map renderer: one composited pixel per cell.
+#pragma once
+
+#include <functional>
+
+#include <png++/image.hpp>
+#include <png++/rgba_pixel.hpp>
+
+#include "colors/colors.h"
+#include "world/world.h"
+
+namespace wldmap {
+
+// The map: width x height RGBA pixels, one row per image row.
+using Image = png::image<png::rgba_pixel>;
+
+// Called once per tile whose wall type has no colour, in column-major order.
+using UnknownWallHandler = std::function<void(int wall)>;
+
+// Paints each cell as depth background, then wall, tile and liquid blended on top.
+Image renderMap(const WorldHeader& header, const TileGrid& grid, const TileColorTable& colors,
+                const UnknownWallHandler& onUnknownWall);
+
+// Blends `layer` onto `under` by the layer's alpha; the result keeps under's alpha.
+Color blend(Color under, Color layer);
+
+}  // namespace wldmap

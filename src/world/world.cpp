@@ -1,0 +1,210 @@
+#include "world/world.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace wldmap {
+
+bool typeHasAux[kTypeHasAuxSize];
+
+void initTypeHasAux() {
+  std::fill(std::begin(typeHasAux), std::end(typeHasAux), false);
+  static const int kMarked[] = {3,  5,  10, 11, 12, 13, 14, 15, 16, 17, 18, 20,
+                                21, 24, 26, 27, 28, 29, 31, 33, 34, 35, 36, 42,
+                                50, 55, 61, 71, 72, 73, 74, 77, 78, 79};
+  for (int type : kMarked) typeHasAux[type] = true;
+}
+
+bool hasAux(int type) {
+  return type >= 0 && type < kTypeHasAuxSize && typeHasAux[type];
+}
+
+TileGrid::TileGrid(int32_t width, int32_t height)
+    : width_(width), height_(height), columns_(static_cast<size_t>(width)) {}
+
+Tile* TileGrid::allocateColumn(int32_t x) {
+  // Every tile is written by the reader, so the column is left uninitialised.
+  columns_[x].reset(new Tile[static_cast<size_t>(height_)]);
+  return columns_[x].get();
+}
+
+namespace {
+
+// The fixed part of the header around the name, in bytes.
+constexpr int kBeforeName = 5;       // 4 discarded bytes and the name length
+constexpr int kAfterName = 100;      // skip 20, height, width, skip 8, levels, skip 48
+constexpr uint64_t kMinCellBytes = 4;  // an empty cell: active, auxFlag, wall and liquid flags
+constexpr size_t kMaxCellBytes = 12;   // active, type, aux1, aux2, auxFlag, wall, liquid, lava
+
+int32_t readInt32(const unsigned char* p) {
+  uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+  return static_cast<int32_t>(v);
+}
+
+double readDouble(const unsigned char* p) {
+  uint64_t bits = 0;
+  for (int i = 7; i >= 0; --i) bits = bits << 8 | p[i];
+  double d;
+  std::memcpy(&d, &bits, sizeof d);
+  return d;
+}
+
+int16_t readInt16(const unsigned char* p) {
+  return static_cast<int16_t>(uint16_t(p[0]) | uint16_t(p[1]) << 8);
+}
+
+// Reads exactly n bytes or reports where the header ends.
+void readExactly(std::istream& in, unsigned char* out, size_t n, uint64_t offset) {
+  in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(n));
+  if (static_cast<size_t>(in.gcount()) != n) {
+    throw WorldError("file ends inside the header (at byte " +
+                     std::to_string(offset + static_cast<uint64_t>(in.gcount())) +
+                     ", the header needs " + std::to_string(offset + n) + ")");
+  }
+}
+
+// Bytes between the current position and the end of the stream.
+uint64_t bytesLeft(std::istream& in) {
+  const std::streampos here = in.tellg();
+  if (here == std::streampos(-1) || !in.seekg(0, std::ios::end)) {
+    throw WorldError("cannot tell the file's size (not a regular file?)");
+  }
+  const std::streampos end = in.tellg();
+  in.seekg(here);
+  if (end == std::streampos(-1) || !in) throw WorldError("cannot tell the file's size");
+  return static_cast<uint64_t>(end - here);
+}
+
+}  // namespace
+
+WorldHeader readHeader(std::istream& in) {
+  unsigned char start[kBeforeName];
+  readExactly(in, start, kBeforeName, 0);
+  const unsigned nameLength = start[4];
+  if (nameLength >= 128) {
+    throw WorldError("name length byte is " + std::to_string(nameLength) +
+                     "; a world name holds at most 127 bytes");
+  }
+  unsigned char rest[127 + kAfterName];
+  readExactly(in, rest, nameLength + kAfterName, kBeforeName);
+
+  WorldHeader header;
+  // The name is a zero-terminated string: a zero byte inside it ends it.
+  const char* name = reinterpret_cast<const char*>(rest);
+  header.name.assign(name, strnlen(name, nameLength));
+  const unsigned char* values = rest + nameLength + 20;
+  header.height = readInt32(values);
+  header.width = readInt32(values + 4);
+  header.surfaceLevel = readDouble(values + 16);
+  header.rockLevel = readDouble(values + 24);
+
+  if (header.width <= 0 || header.height <= 0) {
+    throw WorldError("world size " + std::to_string(header.width) + " x " +
+                     std::to_string(header.height) +
+                     " is not valid; width and height must be at least 1");
+  }
+  const uint64_t cells = uint64_t(header.width) * uint64_t(header.height);
+  const uint64_t left = bytesLeft(in);
+  if (cells > left / kMinCellBytes) {
+    throw WorldError("header declares " + std::to_string(header.width) + " x " +
+                     std::to_string(header.height) + " cells, but only " +
+                     std::to_string(left) + " bytes follow the header (each cell takes at least " +
+                     std::to_string(kMinCellBytes) + ")");
+  }
+  return header;
+}
+
+namespace {
+
+// Buffered forward reader: the tile stream is decoded from large chunks rather
+// than with one stream call per field.
+class ChunkReader {
+ public:
+  explicit ChunkReader(std::istream& in) : in_(in), buffer_(kChunk) {}
+
+  const unsigned char* pos() const { return pos_; }
+  const unsigned char* end() const { return end_; }
+  void advanceTo(const unsigned char* p) { pos_ = p; }
+
+  // Makes at least n bytes available unless the stream ends first.
+  void fill(size_t n) {
+    const size_t kept = static_cast<size_t>(end_ - pos_);
+    if (kept >= n) return;
+    unsigned char* base = buffer_.data();
+    std::memmove(base, pos_, kept);
+    in_.read(reinterpret_cast<char*>(base + kept), static_cast<std::streamsize>(kChunk - kept));
+    pos_ = base;
+    end_ = base + kept + static_cast<size_t>(in_.gcount());
+  }
+
+ private:
+  static constexpr size_t kChunk = 1 << 20;
+  std::istream& in_;
+  std::vector<unsigned char> buffer_;
+  const unsigned char* pos_ = nullptr;
+  const unsigned char* end_ = nullptr;
+};
+
+// Decodes one cell from [p, end) into t and advances p; false if the bytes run out.
+// Every field is written, so the fields the file does not carry read as zero.
+inline bool decodeCell(const unsigned char*& p, const unsigned char* end, const bool* aux,
+                       Tile& t) {
+  Tile c{};
+  if (p == end) return false;
+  c.active = *p++ != 0;
+  if (c.active) {
+    if (p == end) return false;
+    const unsigned char type = *p++;
+    c.type = static_cast<int8_t>(type);
+    if (aux[type]) {
+      if (end - p < 4) return false;
+      c.aux1 = readInt16(p);
+      c.aux2 = readInt16(p + 2);
+      p += 4;
+    }
+  }
+  if (end - p < 2) return false;
+  c.auxFlag = p[0];
+  const bool hasWall = p[1] != 0;
+  p += 2;
+  if (hasWall) {
+    if (p == end) return false;
+    c.wall = static_cast<int8_t>(*p++);
+  }
+  if (p == end) return false;
+  if (*p++ != 0) {
+    if (end - p < 2) return false;
+    c.liquid = p[0];
+    c.lava = p[1] != 0;
+    p += 2;
+  }
+  t = c;
+  return true;
+}
+
+}  // namespace
+
+TileGrid readTiles(std::istream& in, const WorldHeader& header) {
+  // One flag per stored type byte; bytes 100..255 are not marked.
+  bool aux[256] = {};
+  for (int type = 0; type < kTypeHasAuxSize; ++type) aux[type] = typeHasAux[type];
+
+  TileGrid grid(header.width, header.height);
+  ChunkReader reader(in);
+  for (int32_t x = 0; x < header.width; ++x) {
+    Tile* column = grid.allocateColumn(x);
+    for (int32_t y = 0; y < header.height; ++y) {
+      reader.fill(kMaxCellBytes);
+      const unsigned char* p = reader.pos();
+      if (!decodeCell(p, reader.end(), aux, column[y])) {
+        throw WorldError("tile data ends early, inside the cell at column " + std::to_string(x) +
+                         ", row " + std::to_string(y) + " of " + std::to_string(header.width) +
+                         " x " + std::to_string(header.height));
+      }
+      reader.advanceTo(p);
+    }
+  }
+  return grid;
+}
+
+}  // namespace wldmap

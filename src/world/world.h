@@ -1,0 +1,81 @@
+// The in-memory world and the reader of .wld world files.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace wldmap {
+
+// One cell of the world, as decoded from the tile stream.
+struct Tile {
+  bool active;      // the cell holds a tile
+  int16_t aux1;     // extra values carried only by types marked in typeHasAux
+  int16_t aux2;
+  bool lava;        // the liquid is lava rather than water
+  uint8_t auxFlag;  // carried by every cell, kept as read
+  uint8_t liquid;   // 0 = no liquid
+  int8_t type;      // tile type, meaningful only when active
+  int8_t wall;      // wall type, 0 = no wall
+};
+
+// The header values the tool keeps.
+struct WorldHeader {
+  std::string name;  // cut at its first zero byte
+  int32_t height = 0;
+  int32_t width = 0;
+  double surfaceLevel = 0;
+  double rockLevel = 0;
+};
+
+// The tiles, column-major: `width` separately allocated columns of `height` tiles.
+class TileGrid {
+ public:
+  TileGrid() = default;
+  // Allocates the array of column pointers only; columns come from allocateColumn.
+  TileGrid(int32_t width, int32_t height);
+
+  int32_t width() const { return width_; }
+  int32_t height() const { return height_; }
+  // Allocates column x (uninitialised) and returns it.
+  Tile* allocateColumn(int32_t x);
+  // The tiles of column x, rows 0..height-1.
+  const Tile* column(int32_t x) const { return columns_[x].get(); }
+  // The tile at column x, row y.
+  const Tile& at(int32_t x, int32_t y) const { return columns_[x][y]; }
+
+ private:
+  int32_t width_ = 0;
+  int32_t height_ = 0;
+  std::vector<std::unique_ptr<Tile[]>> columns_;
+};
+
+// A world file that cannot be read; what() says what is wrong with it.
+class WorldError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Number of tile types that typeHasAux covers (0..99).
+constexpr int kTypeHasAuxSize = 100;
+// For each tile type 0..99, whether its cells carry aux1 and aux2 in the file.
+extern bool typeHasAux[kTypeHasAuxSize];
+
+// Clears typeHasAux and marks the types that carry extra values.
+void initTypeHasAux();
+// Whether a cell of this type carries aux1 and aux2; false outside 0..99.
+bool hasAux(int type);
+
+// Reads the header and leaves `in` at the first cell. Throws WorldError when the
+// header is cut short, a dimension is not positive, the name length byte is 128 or
+// more, or the declared cells cannot fit in the bytes that follow the header.
+WorldHeader readHeader(std::istream& in);
+
+// Reads width x height cells from `in` (positioned by readHeader). Throws
+// WorldError naming the cell where the stream ends early.
+TileGrid readTiles(std::istream& in, const WorldHeader& header);
+
+}  // namespace wldmap

@@ -1,0 +1,228 @@
+// Writes a deterministic sample world: sky over a hilly surface of grass and
+// plants on soil, stone below with walled caves and ore, sand deserts, mud and
+// moss pockets, pools of water, and ash with lava near the bottom.
+//
+//   gensample WIDTH HEIGHT SEED OUTPUT
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "worldwriter/worldwriter.h"
+
+namespace {
+
+using wldmap::Tile;
+
+// Materials, named after how their colours look.
+enum Material : int8_t {
+  kSoil = 0, kStone = 1, kGrass = 2, kPlant = 3, kTrunk = 5,
+  kOreCopper = 6, kOreIron = 7, kOreGold = 8, kOreSilver = 9,
+  kSand = 53, kAsh = 57, kDarkRock = 58, kMud = 59, kMoss = 60,
+};
+constexpr int8_t kGreyWall = 1;
+constexpr int8_t kBrownWall = 2;
+
+class Noise {
+ public:
+  explicit Noise(uint64_t seed) : seed_(seed) {}
+
+  // A uniform value in [0, 1) fixed by the lattice point and a salt.
+  double hash(int64_t x, int64_t y, uint64_t salt) const {
+    uint64_t h = seed_ ^ (salt * 0x9E3779B97F4A7C15ull);
+    h ^= static_cast<uint64_t>(x) * 0xBF58476D1CE4E5B9ull;
+    h ^= static_cast<uint64_t>(y) * 0x94D049BB133111EBull;
+    h ^= h >> 30; h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 27; h *= 0x94D049BB133111EBull;
+    h ^= h >> 31;
+    return static_cast<double>(h >> 11) * (1.0 / 9007199254740992.0);
+  }
+
+  // Smoothly interpolated value noise in [0, 1).
+  double value(double x, double y, uint64_t salt) const {
+    const double fx = std::floor(x), fy = std::floor(y);
+    const int64_t ix = static_cast<int64_t>(fx), iy = static_cast<int64_t>(fy);
+    const double tx = smooth(x - fx), ty = smooth(y - fy);
+    const double a = hash(ix, iy, salt), b = hash(ix + 1, iy, salt);
+    const double c = hash(ix, iy + 1, salt), d = hash(ix + 1, iy + 1, salt);
+    return (a + (b - a) * tx) * (1 - ty) + (c + (d - c) * tx) * ty;
+  }
+
+  // Two octaves of value noise, still in [0, 1).
+  double fractal(double x, double y, uint64_t salt) const {
+    return (value(x, y, salt) * 2 + value(x * 2.03, y * 2.03, salt + 1)) / 3;
+  }
+
+ private:
+  static double smooth(double t) { return t * t * (3 - 2 * t); }
+  uint64_t seed_;
+};
+
+Tile solid(int8_t type, int8_t wall = 0) {
+  Tile t{};
+  t.active = true;
+  t.type = type;
+  t.wall = wall;
+  return t;
+}
+
+Tile liquid(bool lava, int8_t wall = 0) {
+  Tile t{};
+  t.liquid = 255;
+  t.lava = lava;
+  t.wall = wall;
+  return t;
+}
+
+class Generator {
+ public:
+  Generator(int32_t width, int32_t height, uint64_t seed)
+      : width_(width), height_(height), noise_(seed) {
+    surfaceLevel_ = std::floor(height * 0.28);
+    rockLevel_ = std::floor(height * 0.40);
+    waterLine_ = surfaceLevel_ - height * 0.005;
+    hellTop_ = height * 0.88;
+  }
+
+  wldmap::WorldHeader header() const {
+    wldmap::WorldHeader h;
+    h.name = "Sample";
+    h.width = width_;
+    h.height = height_;
+    h.surfaceLevel = surfaceLevel_;
+    h.rockLevel = rockLevel_;
+    return h;
+  }
+
+  // Appends the cells of column x, top to bottom.
+  void column(int32_t x, std::string& out) {
+    const int32_t surface = surfaceAt(x);
+    const int32_t rockTop = static_cast<int32_t>(
+        rockLevel_ + (noise_.value(x / 90.0, 0, 2) - 0.5) * height_ * 0.05);
+    const int32_t hellTop = static_cast<int32_t>(
+        hellTop_ + (noise_.value(x / 70.0, 0, 3) - 0.5) * height_ * 0.04);
+    const bool desert = noise_.value(x / 700.0, 0, 4) > 0.66;
+    const bool jungle = !desert && noise_.value(x / 500.0, 0, 5) > 0.64;
+
+    cave_.assign(static_cast<size_t>(height_) + 2, false);
+    for (int32_t y = surface + 4; y < height_ - 2; ++y) cave_[y] = isCave(x, y, surface);
+
+    const int32_t treeTop = treeTopAt(x, surface, desert);
+    const bool canopy = treeTopAt(x - 1, surfaceAt(x - 1), desert) >= 0 ||
+                        treeTopAt(x + 1, surfaceAt(x + 1), desert) >= 0;
+    for (int32_t y = 0; y < height_; ++y) {
+      Tile t{};
+      if (y < surface) {
+        if (y > waterLine_) {
+          t = liquid(false);
+        } else if (treeTop >= 0 && y >= treeTop && y < surface) {
+          t = solid(static_cast<int8_t>(y - treeTop < 3 ? kPlant : kTrunk));
+          t.aux1 = static_cast<int16_t>(y - treeTop);
+        } else if (canopy && treeTop < 0 && y >= surface - 14 && y < surface - 11 &&
+                   neighbourCanopy(x, y, desert)) {
+          t = solid(kPlant);
+        } else if (y == surface - 1 && !desert && treeTop < 0 &&
+                   noise_.hash(x, 0, 6) < 0.35) {
+          t = solid(kPlant);
+          t.aux1 = static_cast<int16_t>(noise_.hash(x, 0, 7) * 8);
+        }
+      } else if (y >= hellTop) {
+        t = underworld(x, y, hellTop);
+      } else if (cave_[y]) {
+        const int8_t wall = y > rockTop ? kGreyWall : kBrownWall;
+        const bool pool = y > rockTop && (!cave_[y + 1] || !cave_[y + 2]) &&
+                          noise_.value(x / 60.0, y / 60.0, 8) > 0.55;
+        t = pool ? liquid(false, wall) : Tile{};
+        t.wall = wall;
+      } else if (y < surface + (desert ? 18 : 1)) {
+        t = solid(static_cast<int8_t>(desert ? kSand : kGrass));
+      } else if (y <= rockTop) {
+        t = solid(noise_.hash(x, y, 9) < 0.01 ? kStone : kSoil, y > surface + 3 ? kBrownWall : 0);
+      } else if (jungle && y < hellTop - 60) {
+        t = solid(static_cast<int8_t>(cave_[y - 1] ? kMoss : kMud));
+      } else {
+        const double roll = noise_.hash(x, y, 10);
+        const int ore = kOreCopper + static_cast<int>(roll * 666);
+        t = solid(static_cast<int8_t>(roll < 0.006 ? ore : kStone));
+      }
+      wldmap::appendCell(out, t);
+    }
+  }
+
+ private:
+  int32_t surfaceAt(int32_t x) const {
+    const double hills = noise_.fractal(x / 160.0, 0.5, 1) - 0.5;
+    return static_cast<int32_t>(surfaceLevel_ - height_ * 0.04 + hills * height_ * 0.14);
+  }
+
+  // The top row of a tree trunk standing in column x, or -1 when there is none.
+  int32_t treeTopAt(int32_t x, int32_t surface, bool desert) const {
+    if (desert || surface > waterLine_ || noise_.hash(x, 1, 11) >= 0.05) return -1;
+    return surface - 8 - static_cast<int32_t>(noise_.hash(x, 2, 11) * 6);
+  }
+
+  bool neighbourCanopy(int32_t x, int32_t y, bool desert) const {
+    for (int32_t dx : {-1, 1}) {
+      const int32_t top = treeTopAt(x + dx, surfaceAt(x + dx), desert);
+      if (top >= 0 && y >= top && y < top + 3) return true;
+    }
+    return false;
+  }
+
+  bool isCave(int32_t x, int32_t y, int32_t surface) const {
+    const double depth = static_cast<double>(y - surface) / height_;
+    const double n = noise_.fractal(x / 48.0, y / 22.0, 12);
+    const double tunnel = std::fabs(n - 0.5);
+    return tunnel < 0.02 + 0.03 * std::min(depth * 3, 1.0) ||
+           noise_.value(x / 30.0, y / 30.0, 13) > 0.86;
+  }
+
+  Tile underworld(int32_t x, int32_t y, int32_t hellTop) const {
+    if (y >= height_ - 3) return solid(kDarkRock);
+    const double n = noise_.fractal(x / 40.0, y / 18.0, 14);
+    if (n > 0.6) return y > hellTop + (height_ - hellTop) * 0.45 ? liquid(true) : Tile{};
+    return solid(static_cast<int8_t>(noise_.value(x / 25.0, y / 25.0, 15) > 0.6 ? kDarkRock : kAsh));
+  }
+
+  int32_t width_, height_;
+  Noise noise_;
+  double surfaceLevel_, rockLevel_, waterLine_, hellTop_;
+  std::vector<bool> cave_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: %s WIDTH HEIGHT SEED OUTPUT\n", argv[0]);
+    return 1;
+  }
+  const long width = std::strtol(argv[1], nullptr, 10);
+  const long height = std::strtol(argv[2], nullptr, 10);
+  const unsigned long long seed = std::strtoull(argv[3], nullptr, 10);
+  if (width < 1 || height < 40 || width > 100000 || height > 100000) {
+    std::fprintf(stderr, "gensample: width must be 1..100000 and height 40..100000\n");
+    return 1;
+  }
+  wldmap::initTypeHasAux();
+  Generator generator(static_cast<int32_t>(width), static_cast<int32_t>(height), seed);
+  std::ofstream out(argv[4], std::ios::binary | std::ios::trunc);
+  std::string buffer = wldmap::encodeHeader(generator.header());
+  for (int32_t x = 0; x < width; ++x) {
+    generator.column(x, buffer);
+    if (buffer.size() > (1u << 20)) {
+      out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+      buffer.clear();
+    }
+  }
+  out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+  out.close();
+  if (!out) {
+    std::perror(argv[4]);
+    return 1;
+  }
+  return 0;
+}
