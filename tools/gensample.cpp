@@ -105,7 +105,7 @@ class Generator {
     const int32_t hellTop = static_cast<int32_t>(
         hellTop_ + (noise_.value(x / 70.0, 0, 3) - 0.5) * height_ * 0.04);
     const bool desert = noise_.value(x / 700.0, 0, 4) > 0.66;
-    const bool jungle = !desert && noise_.value(x / 500.0, 0, 5) > 0.64;
+    const bool jungle = !desert && noise_.value(x / 500.0, 0, 5) > 0.76;
 
     cave_.assign(static_cast<size_t>(height_) + 2, false);
     for (int32_t y = surface + 4; y < height_ - 2; ++y) cave_[y] = isCave(x, y, surface);

@@ -1,0 +1,92 @@
+#include "colors/colors.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace wldmap {
+namespace {
+
+struct Loaded {
+  TileColorTable table;
+  std::vector<std::string> warnings;
+};
+
+Loaded load(const std::string& text) {
+  std::istringstream in(text);
+  Loaded result;
+  result.table = loadTileColors(in, result.warnings);
+  return result;
+}
+
+TEST(ColorsTest, OneGroupWithOrWithoutFinalNewline) {
+  for (const char* text : {"0 151 107 75 255", "0 151 107 75 255\n", "  0\t151\n107 75\r\n255 \n"}) {
+    const Loaded loaded = load(text);
+    ASSERT_EQ(1u, loaded.table.size()) << text;
+    EXPECT_EQ((Color{151, 107, 75, 255}), loaded.table.at(0));
+    EXPECT_TRUE(loaded.warnings.empty());
+  }
+}
+
+TEST(ColorsTest, LaterGroupReplacesEarlierAndComponentsKeepTheirLowByte) {
+  const Loaded loaded = load("7 9 9 9 9 7 1 2 3 4\n5 300 -1 0 128\n-3 +1 2 3 4");
+  EXPECT_EQ(3u, loaded.table.size());
+  EXPECT_EQ((Color{1, 2, 3, 4}), loaded.table.at(7));
+  EXPECT_EQ((Color{44, 255, 0, 128}), loaded.table.at(5));
+  EXPECT_EQ((Color{1, 2, 3, 4}), loaded.table.at(-3));
+  EXPECT_TRUE(loaded.warnings.empty());
+}
+
+TEST(ColorsTest, EmptyOrBlankFileGivesAnEmptyTable) {
+  for (const char* text : {"", "   \n\t\n"}) {
+    const Loaded loaded = load(text);
+    EXPECT_TRUE(loaded.table.empty());
+    EXPECT_TRUE(loaded.warnings.empty());
+  }
+}
+
+TEST(ColorsTest, StopsAtABadTokenKeepingCompleteGroups) {
+  for (const char* bad : {"abc", "12abc", "4294967296", "-2147483649", "1.5", "+-3", "+"}) {
+    const Loaded loaded = load(std::string("1 1 1 1 1\n2 2 2 ") + bad + " 2\n3 3 3 3 3\n");
+    EXPECT_EQ(1u, loaded.table.size()) << bad;
+    EXPECT_EQ(1u, loaded.table.count(1));
+    ASSERT_EQ(1u, loaded.warnings.size()) << bad;
+    EXPECT_NE(std::string::npos, loaded.warnings[0].find("group 2"));
+    EXPECT_NE(std::string::npos, loaded.warnings[0].find(bad));
+  }
+}
+
+TEST(ColorsTest, Accepts32BitExtremes) {
+  const Loaded loaded = load("2147483647 0 0 0 0 -2147483648 1 1 1 1");
+  EXPECT_EQ(2u, loaded.table.size());
+  EXPECT_TRUE(loaded.warnings.empty());
+}
+
+TEST(ColorsTest, IncompleteLastGroupIsIgnoredWithAWarning) {
+  const Loaded loaded = load("1 10 20 30 40\n2 50 60\n");
+  EXPECT_EQ(1u, loaded.table.size());
+  ASSERT_EQ(1u, loaded.warnings.size());
+  EXPECT_NE(std::string::npos, loaded.warnings[0].find("group 2"));
+}
+
+TEST(ColorsTest, LookupDefaultsToOpaqueBlack) {
+  const Loaded loaded = load("1 10 20 30 40");
+  EXPECT_EQ((Color{10, 20, 30, 40}), lookup(loaded.table, 1));
+  EXPECT_EQ((Color{0, 0, 0, 255}), lookup(loaded.table, 2));
+  EXPECT_EQ((Color{0, 0, 0, 255}), lookup(loaded.table, -1));
+}
+
+TEST(ColorsTest, ShippedFileLoadsCleanly) {
+  std::ifstream in(WLDMAP_SHIPPED_COLORS);
+  ASSERT_TRUE(in);
+  std::vector<std::string> warnings;
+  const TileColorTable table = loadTileColors(in, warnings);
+  EXPECT_TRUE(warnings.empty());
+  EXPECT_EQ(86u, table.size());
+  EXPECT_EQ((Color{151, 107, 75, 255}), table.at(0));
+  EXPECT_EQ((Color{192, 202, 203, 128}), table.at(51));
+}
+
+}  // namespace
+}  // namespace wldmap

@@ -1,0 +1,122 @@
+#include "output/output.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <streambuf>
+
+#include "support/tempdir.h"
+
+namespace wldmap {
+namespace {
+
+using Image = png::image<png::rgba_pixel>;
+
+Image pattern(uint32_t width, uint32_t height) {
+  Image image(width, height);
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = 0; x < width; ++x) {
+      image.set_pixel(x, y, png::rgba_pixel(x * 7, y * 13, (x ^ y) & 0xFF, 255));
+    }
+  }
+  return image;
+}
+
+uint32_t bigEndian(const std::string& bytes, size_t at) {
+  return uint32_t(uint8_t(bytes[at])) << 24 | uint32_t(uint8_t(bytes[at + 1])) << 16 |
+         uint32_t(uint8_t(bytes[at + 2])) << 8 | uint32_t(uint8_t(bytes[at + 3]));
+}
+
+// The chunk types of a PNG file, in order.
+std::vector<std::string> chunkTypes(const std::string& png) {
+  std::vector<std::string> types;
+  for (size_t at = 8; at + 8 <= png.size();) {
+    types.push_back(png.substr(at + 4, 4));
+    at += 12 + bigEndian(png, at);
+  }
+  return types;
+}
+
+TEST(OutputTest, WritesAPlainRgbaPngThatDecodesToTheSamePixels) {
+  for (auto [width, height] : {std::pair<uint32_t, uint32_t>{1, 1}, {100, 50}}) {
+    TempDir dir;
+    Image image = pattern(width, height);
+    savePng(dir / "map.png", image);
+    const std::string bytes = readFile(dir / "map.png");
+    ASSERT_GT(bytes.size(), 33u);
+    EXPECT_EQ(width, bigEndian(bytes, 16));
+    EXPECT_EQ(height, bigEndian(bytes, 20));
+    EXPECT_EQ(8, bytes[24]);   // bit depth
+    EXPECT_EQ(6, bytes[25]);   // RGB with alpha
+    EXPECT_EQ(0, bytes[26]);   // compression
+    EXPECT_EQ(0, bytes[27]);   // filter method
+    EXPECT_EQ(0, bytes[28]);   // no interlace
+    for (const std::string& type : chunkTypes(bytes)) {
+      EXPECT_TRUE(type == "IHDR" || type == "IDAT" || type == "IEND") << type;
+    }
+    Image back(dir / "map.png");
+    ASSERT_EQ(width, back.get_width());
+    ASSERT_EQ(height, back.get_height());
+    for (uint32_t y = 0; y < height; ++y) {
+      for (uint32_t x = 0; x < width; ++x) {
+        const png::rgba_pixel a = image.get_pixel(x, y), b = back.get_pixel(x, y);
+        ASSERT_TRUE(a.red == b.red && a.green == b.green && a.blue == b.blue && a.alpha == b.alpha)
+            << x << "," << y;
+      }
+    }
+    EXPECT_EQ((std::vector<std::string>{"map.png"}), listDir(dir.path()));
+  }
+}
+
+TEST(OutputTest, ReplacesAnExistingFile) {
+  TempDir dir;
+  writeFile(dir / "map.png", "old");
+  Image image = pattern(3, 2);
+  savePng(dir / "map.png", image);
+  EXPECT_EQ(3u, Image(dir / "map.png").get_width());
+}
+
+TEST(OutputTest, FailedRenameLeavesTheTargetAndNoTemporaryFile) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "map.png");
+  writeFile(dir / "map.png/keep", "x");
+  Image image = pattern(3, 2);
+  EXPECT_THROW(savePng(dir / "map.png", image), OutputError);
+  EXPECT_EQ((std::vector<std::string>{"map.png"}), listDir(dir.path()));
+  EXPECT_EQ("x", readFile(dir / "map.png/keep"));
+}
+
+TEST(OutputTest, MissingFolderIsAnError) {
+  TempDir dir;
+  Image image = pattern(1, 1);
+  EXPECT_THROW(savePng(dir / "no/such/map.png", image), OutputError);
+}
+
+// A stream that accepts `room` bytes and then fails every write.
+class FullBuffer : public std::streambuf {
+ public:
+  explicit FullBuffer(size_t room) : room_(room) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (room_ == 0) return traits_type::eof();
+    --room_;
+    return traits_type::not_eof(c);
+  }
+
+ private:
+  size_t room_;
+};
+
+TEST(OutputTest, StreamFailureIsReportedAsAnException) {
+  Image image = pattern(64, 64);
+  for (size_t room : {size_t(0), size_t(20), size_t(100)}) {
+    FullBuffer buffer(room);
+    std::ostream out(&buffer);
+    EXPECT_THROW(writePng(out, image), png::error) << room;
+  }
+}
+
+}  // namespace
+}  // namespace wldmap

@@ -1,0 +1,233 @@
+#include "world/world.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <sstream>
+
+#include "worldwriter/worldwriter.h"
+
+namespace wldmap {
+namespace {
+
+class WorldTest : public ::testing::Test {
+ protected:
+  void SetUp() override { initTypeHasAux(); }
+
+  static WorldHeader header(int32_t width, int32_t height, const std::string& name = "World") {
+    WorldHeader h;
+    h.name = name;
+    h.width = width;
+    h.height = height;
+    h.surfaceLevel = 12.5;
+    h.rockLevel = 40.25;
+    return h;
+  }
+
+  static Tile cell(bool active, int type, int wall, int liquid, bool lava) {
+    Tile t{};
+    t.active = active;
+    t.type = static_cast<int8_t>(type);
+    t.wall = static_cast<int8_t>(wall);
+    t.liquid = static_cast<uint8_t>(liquid);
+    t.lava = lava;
+    return t;
+  }
+
+  // Reads a whole world from bytes.
+  static TileGrid readAll(const std::string& bytes, WorldHeader* out = nullptr) {
+    std::istringstream in(bytes);
+    WorldHeader h = readHeader(in);
+    TileGrid grid = readTiles(in, h);
+    if (out) *out = h;
+    return grid;
+  }
+
+  static void expectSame(const Tile& want, const Tile& got, const std::string& where) {
+    SCOPED_TRACE(where);
+    EXPECT_EQ(want.active, got.active);
+    EXPECT_EQ(want.auxFlag, got.auxFlag);
+    EXPECT_EQ(want.wall, got.wall);
+    EXPECT_EQ(want.liquid, got.liquid);
+    EXPECT_EQ(want.liquid != 0 && want.lava, got.lava);
+    if (want.active) {
+      EXPECT_EQ(want.type, got.type);
+      if (hasAux(want.type)) {
+        EXPECT_EQ(want.aux1, got.aux1);
+        EXPECT_EQ(want.aux2, got.aux2);
+      }
+    }
+  }
+};
+
+TEST_F(WorldTest, TypeHasAuxMarksExactlyTheListedTypes) {
+  const int marked[] = {3,  5,  10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21, 24, 26, 27, 28,
+                        29, 31, 33, 34, 35, 36, 42, 50, 55, 61, 71, 72, 73, 74, 77, 78, 79};
+  int count = 0;
+  for (int type = 0; type < kTypeHasAuxSize; ++type) count += hasAux(type);
+  EXPECT_EQ(34, count);
+  for (int type : marked) EXPECT_TRUE(hasAux(type)) << type;
+  for (int type : {0, 1, 2, 4, 80, 99}) EXPECT_FALSE(hasAux(type)) << type;
+  // Outside the table's range nothing is marked.
+  for (int type : {-128, -1, 100, 127, 200}) EXPECT_FALSE(hasAux(type)) << type;
+}
+
+TEST_F(WorldTest, HeaderValuesAndNames) {
+  for (const std::string& name : {std::string(), std::string("Home"), std::string(127, 'n')}) {
+    WorldHeader read;
+    const TileGrid grid = readAll(encodeWorld(header(2, 3, name), std::vector<Tile>(6)), &read);
+    EXPECT_EQ(name, read.name);
+    EXPECT_EQ(2, read.width);
+    EXPECT_EQ(3, read.height);
+    EXPECT_EQ(12.5, read.surfaceLevel);
+    EXPECT_EQ(40.25, read.rockLevel);
+    EXPECT_EQ(2, grid.width());
+    EXPECT_EQ(3, grid.height());
+  }
+}
+
+TEST_F(WorldTest, HeightIsStoredBeforeWidthAtFixedOffsets) {
+  std::string bytes = encodeWorld(header(1, 1, ""), {cell(false, 0, 0, 0, false)});
+  // Empty name: the 20 skipped bytes start at offset 5, height at 25, width at 29.
+  const int32_t height = 1, width = 1;
+  EXPECT_EQ(0, std::memcmp(bytes.data() + 25, &height, 4));
+  EXPECT_EQ(0, std::memcmp(bytes.data() + 29, &width, 4));
+  EXPECT_EQ(105u + 4u, bytes.size());
+}
+
+TEST_F(WorldTest, NameIsCutAtItsFirstZeroByte) {
+  WorldHeader read;
+  readAll(encodeWorld(header(1, 1, std::string("Ho\0me", 5)), std::vector<Tile>(1)), &read);
+  EXPECT_EQ("Ho", read.name);
+}
+
+TEST_F(WorldTest, RejectsNameLengthOf128OrMore) {
+  std::string bytes = encodeWorld(header(1, 1, std::string(130, 'x')), std::vector<Tile>(1));
+  std::istringstream in(bytes);
+  EXPECT_THROW(readHeader(in), WorldError);
+}
+
+TEST_F(WorldTest, RejectsEveryTruncatedHeader) {
+  const std::string bytes = encodeWorld(header(1, 1, "Name"), std::vector<Tile>(1));
+  for (size_t length = 0; length < 105 + 4; ++length) {
+    std::istringstream in(bytes.substr(0, length));
+    EXPECT_THROW(readHeader(in), WorldError) << "length " << length;
+  }
+}
+
+TEST_F(WorldTest, RejectsDimensionsThatAreNotPositive) {
+  for (auto [w, h] : {std::pair{0, 5}, {5, 0}, {-1, 5}, {5, -3}, {INT32_MIN, INT32_MIN}}) {
+    std::istringstream in(encodeHeader(header(w, h)) + std::string(1000, '\0'));
+    EXPECT_THROW(readHeader(in), WorldError) << w << " x " << h;
+  }
+}
+
+TEST_F(WorldTest, RejectsCellsThatCannotFitInTheFile) {
+  // Four bytes a cell at least: 2 x 2 cells need 16 bytes after the header.
+  std::istringstream fits(encodeHeader(header(2, 2)) + std::string(16, '\0'));
+  EXPECT_NO_THROW(readHeader(fits));
+  std::istringstream shortBy1(encodeHeader(header(2, 2)) + std::string(15, '\0'));
+  EXPECT_THROW(readHeader(shortBy1), WorldError);
+  // A product that overflows 32 or 64-bit arithmetic done carelessly.
+  std::istringstream huge(encodeHeader(header(INT32_MAX, INT32_MAX)) + std::string(64, '\0'));
+  EXPECT_THROW(readHeader(huge), WorldError);
+  std::istringstream wraps(encodeHeader(header(65536, 65536)) + std::string(64, '\0'));
+  EXPECT_THROW(readHeader(wraps), WorldError);
+}
+
+TEST_F(WorldTest, CellEncodingsTakeTheirDocumentedSizes) {
+  std::string one;
+  appendCell(one, cell(false, 0, 0, 0, false));
+  EXPECT_EQ(4u, one.size());
+  std::string marked;
+  appendCell(marked, cell(true, 3, 1, 255, true));
+  EXPECT_EQ(12u, marked.size());
+  std::string unmarked;
+  appendCell(unmarked, cell(true, 4, 1, 255, true));
+  EXPECT_EQ(8u, unmarked.size());
+}
+
+TEST_F(WorldTest, DecodesEveryKindOfCellInColumnMajorOrder) {
+  std::vector<Tile> cells = {
+      cell(false, 0, 0, 0, false),  cell(true, 3, 1, 255, true), cell(true, 4, 2, 17, false),
+      cell(true, 150, 0, 0, false),  // type outside 0..99: no aux values follow
+      cell(true, -56, 200 - 256, 0, false), cell(true, 79, 13, 1, false),
+  };
+  cells[1].aux1 = -2;
+  cells[1].aux2 = 0x1234;
+  cells[1].auxFlag = 9;
+  cells[5].aux1 = 7;
+  WorldHeader h;
+  const TileGrid grid = readAll(encodeWorld(header(2, 3), cells), &h);
+  for (int x = 0; x < 2; ++x) {
+    for (int y = 0; y < 3; ++y) {
+      expectSame(cells[x * 3 + y], grid.at(x, y), std::to_string(x) + "," + std::to_string(y));
+    }
+  }
+  EXPECT_EQ(-56, grid.at(1, 1).wall);  // a stored wall byte of 200
+}
+
+TEST_F(WorldTest, FlagsOfZeroClearTheirFields) {
+  // Hand-made bytes: a wall flag of 0 and a liquid flag of 0 after an active cell,
+  // then a liquid flag set with a liquid byte of 0 and a non-zero lava byte.
+  std::string bytes = encodeHeader(header(1, 2));
+  bytes += std::string("\x01\x04\x00\x00\x00", 5);
+  bytes += std::string("\x00\x00\x00\x01\x00\x05", 6);
+  const TileGrid grid = readAll(bytes);
+  EXPECT_EQ(0, grid.at(0, 0).wall);
+  EXPECT_EQ(0, grid.at(0, 0).liquid);
+  EXPECT_FALSE(grid.at(0, 0).lava);
+  EXPECT_EQ(0, grid.at(0, 1).liquid);
+  EXPECT_TRUE(grid.at(0, 1).lava);
+}
+
+TEST_F(WorldTest, IgnoresBytesAfterTheLastCell) {
+  std::string bytes = encodeWorld(header(1, 1), {cell(true, 1, 0, 0, false)}) + "trailing junk";
+  EXPECT_EQ(1, readAll(bytes).at(0, 0).type);
+}
+
+TEST_F(WorldTest, RejectsEveryTruncatedTileStream) {
+  std::vector<Tile> cells = {cell(true, 3, 1, 255, true), cell(false, 0, 2, 0, false),
+                             cell(true, 4, 0, 9, false), cell(false, 0, 0, 0, false)};
+  const std::string bytes = encodeWorld(header(2, 2), cells);
+  const size_t headerSize = encodeHeader(header(2, 2)).size();
+  // Cut anywhere inside the stream; the header's own size check allows 16 bytes.
+  for (size_t length = headerSize + 16; length < bytes.size(); ++length) {
+    std::istringstream in(bytes.substr(0, length));
+    const WorldHeader h = readHeader(in);
+    EXPECT_THROW(readTiles(in, h), WorldError) << "length " << length;
+  }
+}
+
+TEST_F(WorldTest, DecodesAcrossBufferBoundaries) {
+  // Enough cells of mixed sizes that many straddle the reader's internal chunks.
+  std::mt19937 random(7);
+  const int32_t width = 700, height = 500;
+  std::vector<Tile> cells(static_cast<size_t>(width) * height);
+  for (Tile& t : cells) {
+    const uint32_t r = random();
+    t = cell(r & 1, static_cast<int8_t>(r >> 8), (r & 2) ? static_cast<int8_t>(r >> 16) : 0,
+             (r & 4) ? (r >> 24) : 0, r & 8);
+    t.aux1 = static_cast<int16_t>(r);
+    t.aux2 = static_cast<int16_t>(r >> 3);
+    t.auxFlag = static_cast<uint8_t>(r >> 5);
+  }
+  const TileGrid grid = readAll(encodeWorld(header(width, height), cells));
+  int mismatches = 0;
+  for (int32_t x = 0; x < width && mismatches < 5; ++x) {
+    for (int32_t y = 0; y < height; ++y) {
+      const Tile& want = cells[static_cast<size_t>(x) * height + y];
+      const Tile& got = grid.at(x, y);
+      if (want.active != got.active || want.wall != got.wall || want.liquid != got.liquid ||
+          (want.active && want.type != got.type) || want.auxFlag != got.auxFlag) {
+        ++mismatches;
+        expectSame(want, got, std::to_string(x) + "," + std::to_string(y));
+      }
+    }
+  }
+  EXPECT_EQ(0, mismatches);
+}
+
+}  // namespace
+}  // namespace wldmap
