@@ -8,9 +8,24 @@
 #include <cstring>
 #include <fstream>
 
+#include <png++/png.hpp>
+
 namespace wldmap {
 
-void writePng(std::ostream& out, png::image<png::rgba_pixel>& image) { image.write_stream(out); }
+void writePng(std::ostream& out, const Image& image) {
+  static_assert(sizeof(Color) == 4, "a pixel is four bytes: red, green, blue, alpha");
+  png::writer<std::ostream> writer(out);
+  png::image_info info = png::make_image_info<png::rgba_pixel>();
+  info.set_width(image.width());
+  info.set_height(image.height());
+  writer.set_image_info(info);
+  writer.write_info();
+  for (uint32_t y = 0; y < image.height(); ++y) {
+    // libpng copies each row before filtering it; nothing writes through this pointer.
+    writer.write_row(const_cast<png::byte*>(reinterpret_cast<const png::byte*>(image.row(y))));
+  }
+  writer.write_end_info();
+}
 
 namespace {
 
@@ -35,7 +50,7 @@ std::string createTemporary(const std::string& path) {
 
 }  // namespace
 
-void savePng(const std::string& path, png::image<png::rgba_pixel>& image) {
+void savePng(const std::string& path, const Image& image) {
   const std::string temporary = createTemporary(path);
   try {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);

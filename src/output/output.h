@@ -5,8 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include <png++/image.hpp>
-#include <png++/rgba_pixel.hpp>
+#include "render/image.h"
 
 namespace wldmap {
 
@@ -16,13 +15,13 @@ class OutputError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Encodes the image as an 8-bit RGBA PNG with libpng's default settings.
-// Throws png::error when the stream fails.
-void writePng(std::ostream& out, png::image<png::rgba_pixel>& image);
+// Encodes the image as an 8-bit RGBA PNG with libpng's default settings, rows
+// top to bottom. Throws png::error when libpng or the stream fails.
+void writePng(std::ostream& out, const Image& image);
 
 // Writes the PNG to a temporary file beside `path` and renames it over `path`, so
 // `path` holds either its old content or the complete new image. Throws
-// OutputError (or png::error) and removes the temporary file on failure.
-void savePng(const std::string& path, png::image<png::rgba_pixel>& image);
+// OutputError and removes the temporary file on failure.
+void savePng(const std::string& path, const Image& image);
 
 }  // namespace wldmap

@@ -1,6 +1,7 @@
 #include "render/render.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace wldmap {
 
@@ -27,13 +28,45 @@ constexpr int32_t kBand = 64;
 
 inline bool isKnownWall(int8_t wall) { return static_cast<uint8_t>(wall) < kKnownWalls; }
 
-inline Color shade(const Tile& t, Color background, const Color* tileColors) {
-  Color p = background;
-  if (isKnownWall(t.wall)) p = blend(p, kWallColors[static_cast<uint8_t>(t.wall)]);
-  if (t.active) p = blend(p, tileColors[static_cast<uint8_t>(t.type)]);
-  if (t.liquid != 0) p = blend(p, t.lava ? kLava : kWater);
-  return p;
-}
+// What lies under the tile: one of the three backgrounds or one of walls 1..13,
+// each of which covers the background completely.
+constexpr int kSkyUnder = 0, kUndergroundUnder = 1, kRockUnder = 2;
+constexpr int kUnders = 3 + kKnownWalls - 1;
+constexpr int kTileStates = 1 + 256;  // no tile, or a tile of one of 256 type bytes
+constexpr int kLiquids = 3;           // none, water, lava
+
+// The finished colour of every combination of under, tile and liquid, composited
+// once each with blend; painting a cell is then one lookup.
+class Composites {
+ public:
+  explicit Composites(const TileColorTable& colors) : table_(kUnders * kTileStates * kLiquids) {
+    const Color backgrounds[3] = {kSky, kUnderground, kRock};
+    for (int under = 0; under < kUnders; ++under) {
+      const Color base = under < 3 ? backgrounds[under] : blend(kRock, kWallColors[under - 2]);
+      for (int tile = 0; tile < kTileStates; ++tile) {
+        const Color withTile =
+            tile == 0 ? base : blend(base, lookup(colors, static_cast<int8_t>(tile - 1)));
+        table_[index(under, tile, 0)] = withTile;
+        table_[index(under, tile, 1)] = blend(withTile, kWater);
+        table_[index(under, tile, 2)] = blend(withTile, kLava);
+      }
+    }
+  }
+
+  Color of(const Tile& t, int background) const {
+    const unsigned wall = static_cast<uint8_t>(t.wall);
+    const int under = wall - 1 < kKnownWalls - 1 ? static_cast<int>(wall) + 2 : background;
+    const int tile = t.active ? 1 + static_cast<uint8_t>(t.type) : 0;
+    const int liquid = t.liquid != 0 ? 1 + t.lava : 0;
+    return table_[index(under, tile, liquid)];
+  }
+
+ private:
+  static size_t index(int under, int tile, int liquid) {
+    return (static_cast<size_t>(under) * kTileStates + tile) * kLiquids + liquid;
+  }
+  std::vector<Color> table_;
+};
 
 }  // namespace
 
@@ -54,32 +87,36 @@ Image renderMap(const WorldHeader& header, const TileGrid& grid, const TileColor
   const int32_t width = grid.width();
   const int32_t height = grid.height();
 
-  // Tile types are signed bytes, so 256 entries cover every stored value.
-  Color tileColors[256];
-  for (int b = 0; b < 256; ++b) tileColors[b] = lookup(colors, static_cast<int8_t>(b));
+  const Composites composites(colors);
 
-  Image image(static_cast<png::uint_32>(width), static_cast<png::uint_32>(height));
+  Image image(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
 
   bool unknownWalls = false;
   for (int32_t top = 0; top < height; top += kBand) {
     const int32_t rows = std::min(kBand, height - top);
-    png::rgba_pixel* out[kBand];
-    Color background[kBand];
+    Color* out[kBand];
+    int background[kBand];
     for (int32_t i = 0; i < rows; ++i) {
       const int32_t y = top + i;
-      out[i] = image.get_pixbuf().get_row(static_cast<size_t>(y)).data();
+      out[i] = image.row(static_cast<uint32_t>(y));
       const double depth = y;
-      background[i] = depth > header.rockLevel      ? kRock
-                      : depth > header.surfaceLevel ? kUnderground
-                                                    : kSky;
+      background[i] = depth > header.rockLevel      ? kRockUnder
+                      : depth > header.surfaceLevel ? kUndergroundUnder
+                                                    : kSkyUnder;
     }
+    const size_t chunkBytes = static_cast<size_t>(rows) * sizeof(Tile);
     for (int32_t x = 0; x < width; ++x) {
       const Tile* cells = grid.column(x) + top;
+      // Each column's run starts a new stream the hardware has not seen yet, so
+      // fetch the next column's run while this one is painted.
+      if (x + 1 < width) {
+        const char* next = reinterpret_cast<const char*>(grid.column(x + 1) + top);
+        for (size_t offset = 0; offset < chunkBytes; offset += 64) __builtin_prefetch(next + offset);
+      }
       for (int32_t i = 0; i < rows; ++i) {
         const Tile& t = cells[i];
         unknownWalls |= !isKnownWall(t.wall);
-        const Color p = shade(t, background[i], tileColors);
-        out[i][x] = png::rgba_pixel(p.red, p.green, p.blue, p.alpha);
+        out[i][x] = composites.of(t, background[i]);
       }
     }
   }

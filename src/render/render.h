@@ -3,16 +3,11 @@
 
 #include <functional>
 
-#include <png++/image.hpp>
-#include <png++/rgba_pixel.hpp>
-
 #include "colors/colors.h"
+#include "render/image.h"
 #include "world/world.h"
 
 namespace wldmap {
-
-// The map: width x height RGBA pixels, one row per image row.
-using Image = png::image<png::rgba_pixel>;
 
 // Called once per tile whose wall type has no colour, in column-major order.
 using UnknownWallHandler = std::function<void(int wall)>;

@@ -19,14 +19,11 @@ bool hasAux(int type) {
   return type >= 0 && type < kTypeHasAuxSize && typeHasAux[type];
 }
 
+// Every tile is written by the reader, so the block is left uninitialised.
 TileGrid::TileGrid(int32_t width, int32_t height)
-    : width_(width), height_(height), columns_(static_cast<size_t>(width)) {}
-
-Tile* TileGrid::allocateColumn(int32_t x) {
-  // Every tile is written by the reader, so the column is left uninitialised.
-  columns_[x].reset(new Tile[static_cast<size_t>(height_)]);
-  return columns_[x].get();
-}
+    : width_(width),
+      height_(height),
+      tiles_(makeLargeArray<Tile>(static_cast<size_t>(width) * static_cast<size_t>(height))) {}
 
 namespace {
 
@@ -120,66 +117,61 @@ namespace {
 // than with one stream call per field.
 class ChunkReader {
  public:
-  explicit ChunkReader(std::istream& in) : in_(in), buffer_(kChunk) {}
+  explicit ChunkReader(std::istream& in) : in_(in), buffer_(kChunk), end_(buffer_.data()) {}
 
-  const unsigned char* pos() const { return pos_; }
-  const unsigned char* end() const { return end_; }
-  void advanceTo(const unsigned char* p) { pos_ = p; }
-
-  // Makes at least n bytes available unless the stream ends first.
-  void fill(size_t n) {
-    const size_t kept = static_cast<size_t>(end_ - pos_);
-    if (kept >= n) return;
+  // Keeps the bytes from p on and appends more from the stream, as many as fit.
+  // Returns the new position of p; end() tells how far the bytes go.
+  const unsigned char* refill(const unsigned char* p) {
+    const size_t kept = static_cast<size_t>(end_ - p);
     unsigned char* base = buffer_.data();
-    std::memmove(base, pos_, kept);
+    std::memmove(base, p, kept);
     in_.read(reinterpret_cast<char*>(base + kept), static_cast<std::streamsize>(kChunk - kept));
-    pos_ = base;
     end_ = base + kept + static_cast<size_t>(in_.gcount());
+    return base;
   }
+  const unsigned char* end() const { return end_; }
 
  private:
   static constexpr size_t kChunk = 1 << 20;
   std::istream& in_;
   std::vector<unsigned char> buffer_;
-  const unsigned char* pos_ = nullptr;
-  const unsigned char* end_ = nullptr;
+  const unsigned char* end_;
 };
 
-// Decodes one cell from [p, end) into t and advances p; false if the bytes run out.
-// Every field is written, so the fields the file does not carry read as zero.
-inline bool decodeCell(const unsigned char*& p, const unsigned char* end, const bool* aux,
-                       Tile& t) {
+// Decodes one cell starting at p into t and returns the byte after it. At least
+// kMaxCellBytes must be readable from p. Every field is written, so the fields the
+// file does not carry read as zero.
+inline const unsigned char* decodeCell(const unsigned char* p, const bool* aux, Tile& t) {
   Tile c{};
-  if (p == end) return false;
-  c.active = *p++ != 0;
-  if (c.active) {
-    if (p == end) return false;
-    const unsigned char type = *p++;
-    c.type = static_cast<int8_t>(type);
-    if (aux[type]) {
-      if (end - p < 4) return false;
-      c.aux1 = readInt16(p);
-      c.aux2 = readInt16(p + 2);
-      p += 4;
+  if (p[0] != 0) {
+    c.active = true;
+    c.type = static_cast<int8_t>(p[1]);
+    if (aux[p[1]]) {
+      c.aux1 = readInt16(p + 2);
+      c.aux2 = readInt16(p + 4);
+      p += 6;
+    } else {
+      p += 2;
     }
+  } else {
+    p += 1;
   }
-  if (end - p < 2) return false;
   c.auxFlag = p[0];
-  const bool hasWall = p[1] != 0;
-  p += 2;
-  if (hasWall) {
-    if (p == end) return false;
-    c.wall = static_cast<int8_t>(*p++);
-  }
-  if (p == end) return false;
-  if (*p++ != 0) {
-    if (end - p < 2) return false;
-    c.liquid = p[0];
-    c.lava = p[1] != 0;
+  if (p[1] != 0) {
+    c.wall = static_cast<int8_t>(p[2]);
+    p += 3;
+  } else {
     p += 2;
   }
+  if (p[0] != 0) {
+    c.liquid = p[1];
+    c.lava = p[2] != 0;
+    p += 3;
+  } else {
+    p += 1;
+  }
   t = c;
-  return true;
+  return p;
 }
 
 }  // namespace
@@ -191,17 +183,30 @@ TileGrid readTiles(std::istream& in, const WorldHeader& header) {
 
   TileGrid grid(header.width, header.height);
   ChunkReader reader(in);
+  const unsigned char* p = reader.end();
   for (int32_t x = 0; x < header.width; ++x) {
-    Tile* column = grid.allocateColumn(x);
+    Tile* column = grid.column(x);
     for (int32_t y = 0; y < header.height; ++y) {
-      reader.fill(kMaxCellBytes);
-      const unsigned char* p = reader.pos();
-      if (!decodeCell(p, reader.end(), aux, column[y])) {
-        throw WorldError("tile data ends early, inside the cell at column " + std::to_string(x) +
-                         ", row " + std::to_string(y) + " of " + std::to_string(header.width) +
-                         " x " + std::to_string(header.height));
+      if (static_cast<size_t>(reader.end() - p) < kMaxCellBytes) {
+        p = reader.refill(p);
+        const size_t left = static_cast<size_t>(reader.end() - p);
+        if (left < kMaxCellBytes) {
+          // The stream's last bytes: decode a zero-padded copy, then check that the
+          // cell did not reach into the padding.
+          unsigned char last[kMaxCellBytes] = {};
+          std::memcpy(last, p, left);
+          const size_t used = static_cast<size_t>(decodeCell(last, aux, column[y]) - last);
+          if (used > left) {
+            throw WorldError("tile data ends early, inside the cell at column " +
+                             std::to_string(x) + ", row " + std::to_string(y) + " of " +
+                             std::to_string(header.width) + " x " +
+                             std::to_string(header.height));
+          }
+          p += used;
+          continue;
+        }
       }
-      reader.advanceTo(p);
+      p = decodeCell(p, aux, column[y]);
     }
   }
   return grid;

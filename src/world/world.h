@@ -8,13 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "common/large_array.h"
+
 namespace wldmap {
 
-// One cell of the world, as decoded from the tile stream.
+// One cell of the world, as decoded from the tile stream. The two 16-bit values
+// come first so that the record packs into 10 bytes without padding.
 struct Tile {
-  bool active;      // the cell holds a tile
   int16_t aux1;     // extra values carried only by types marked in typeHasAux
   int16_t aux2;
+  bool active;      // the cell holds a tile
   bool lava;        // the liquid is lava rather than water
   uint8_t auxFlag;  // carried by every cell, kept as read
   uint8_t liquid;   // 0 = no liquid
@@ -31,26 +34,28 @@ struct WorldHeader {
   double rockLevel = 0;
 };
 
-// The tiles, column-major: `width` separately allocated columns of `height` tiles.
+// The tiles, column-major: `width` columns of `height` tiles, each column one
+// contiguous run. The columns share one block, filled as the file is read.
 class TileGrid {
  public:
   TileGrid() = default;
-  // Allocates the array of column pointers only; columns come from allocateColumn.
+  // Allocates width x height tiles, uninitialised.
   TileGrid(int32_t width, int32_t height);
 
   int32_t width() const { return width_; }
   int32_t height() const { return height_; }
-  // Allocates column x (uninitialised) and returns it.
-  Tile* allocateColumn(int32_t x);
   // The tiles of column x, rows 0..height-1.
-  const Tile* column(int32_t x) const { return columns_[x].get(); }
+  Tile* column(int32_t x) { return tiles_.get() + static_cast<size_t>(x) * height_; }
+  const Tile* column(int32_t x) const {
+    return tiles_.get() + static_cast<size_t>(x) * height_;
+  }
   // The tile at column x, row y.
-  const Tile& at(int32_t x, int32_t y) const { return columns_[x][y]; }
+  const Tile& at(int32_t x, int32_t y) const { return column(x)[y]; }
 
  private:
   int32_t width_ = 0;
   int32_t height_ = 0;
-  std::vector<std::unique_ptr<Tile[]>> columns_;
+  LargeArray<Tile> tiles_;
 };
 
 // A world file that cannot be read; what() says what is wrong with it.

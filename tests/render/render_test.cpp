@@ -25,7 +25,7 @@ template <typename CellAt>
 TileGrid makeGrid(int32_t width, int32_t height, CellAt cellAt) {
   TileGrid grid(width, height);
   for (int32_t x = 0; x < width; ++x) {
-    Tile* column = grid.allocateColumn(x);
+    Tile* column = grid.column(x);
     for (int32_t y = 0; y < height; ++y) column[y] = cellAt(x, y);
   }
   return grid;
@@ -40,10 +40,7 @@ WorldHeader levels(int32_t width, int32_t height, double surface, double rock) {
   return h;
 }
 
-Color pixelAt(Image& image, int x, int y) {
-  const png::rgba_pixel p = image.get_pixel(x, y);
-  return Color{p.red, p.green, p.blue, p.alpha};
-}
+Color pixelAt(const Image& image, int x, int y) { return image.row(y)[x]; }
 
 // Renders one cell at row `row` of a single-column world with surface 10, rock 20.
 Color renderOne(const Tile& tile, int row, const TileColorTable& colors = {}) {
@@ -159,8 +156,8 @@ TEST(RenderTest, EveryPixelMatchesAStraightforwardReference) {
   });
   const WorldHeader h = levels(width, height, 50.5, 120.0);
   Image image = renderMap(h, grid, colors, [](int) {});
-  ASSERT_EQ(uint32_t(width), image.get_width());
-  ASSERT_EQ(uint32_t(height), image.get_height());
+  ASSERT_EQ(uint32_t(width), image.width());
+  ASSERT_EQ(uint32_t(height), image.height());
   int mismatches = 0;
   for (int32_t x = 0; x < width; ++x) {
     for (int32_t y = 0; y < height; ++y) {
