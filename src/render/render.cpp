@@ -32,40 +32,52 @@ inline bool isKnownWall(int8_t wall) { return static_cast<uint8_t>(wall) < kKnow
 // each of which covers the background completely.
 constexpr int kSkyUnder = 0, kUndergroundUnder = 1, kRockUnder = 2;
 constexpr int kUnders = 3 + kKnownWalls - 1;
-constexpr int kTileStates = 1 + 256;  // no tile, or a tile of one of 256 type bytes
-constexpr int kLiquids = 3;           // none, water, lava
 
-// The finished colour of every combination of under, tile and liquid, composited
-// once each with blend; painting a cell is then one lookup.
+// The finished colour of every combination of what lies under the tile, the tile
+// and the liquid, composited once each with blend; painting a cell is then one
+// lookup. The index packs under (4 bits), active, the type byte, lava and "has
+// liquid" so that it is built with shifts alone; combinations whose flags say
+// there is no tile or no liquid repeat the colour without it.
 class Composites {
  public:
-  explicit Composites(const TileColorTable& colors) : table_(kUnders * kTileStates * kLiquids) {
+  explicit Composites(const TileColorTable& colors) : table_(size_t(kUnders) << 11) {
+    Color tileColors[256];
+    for (int type = 0; type < 256; ++type) tileColors[type] = lookup(colors, int8_t(type));
     const Color backgrounds[3] = {kSky, kUnderground, kRock};
     for (int under = 0; under < kUnders; ++under) {
       const Color base = under < 3 ? backgrounds[under] : blend(kRock, kWallColors[under - 2]);
-      for (int tile = 0; tile < kTileStates; ++tile) {
-        const Color withTile =
-            tile == 0 ? base : blend(base, lookup(colors, static_cast<int8_t>(tile - 1)));
-        table_[index(under, tile, 0)] = withTile;
-        table_[index(under, tile, 1)] = blend(withTile, kWater);
-        table_[index(under, tile, 2)] = blend(withTile, kLava);
+      for (int active = 0; active < 2; ++active) {
+        for (int type = 0; type < 256; ++type) {
+          const Color withTile = active ? blend(base, tileColors[type]) : base;
+          const size_t at = size_t(under) << 11 | size_t(active) << 10 | size_t(type) << 2;
+          table_[at] = withTile;                      // no liquid
+          table_[at | 1] = blend(withTile, kWater);   // liquid, not lava
+          table_[at | 2] = withTile;                  // lava flag without liquid
+          table_[at | 3] = blend(withTile, kLava);    // liquid, lava
+        }
+      }
+    }
+    for (int background = 0; background < 3; ++background) {
+      for (int wall = 0; wall < 256; ++wall) {
+        const bool covers = wall >= 1 && wall < kKnownWalls;
+        unders_[background][wall] = static_cast<uint8_t>(covers ? wall + 2 : background);
       }
     }
   }
 
-  Color of(const Tile& t, int background) const {
-    const unsigned wall = static_cast<uint8_t>(t.wall);
-    const int under = wall - 1 < kKnownWalls - 1 ? static_cast<int>(wall) + 2 : background;
-    const int tile = t.active ? 1 + static_cast<uint8_t>(t.type) : 0;
-    const int liquid = t.liquid != 0 ? 1 + t.lava : 0;
-    return table_[index(under, tile, liquid)];
+  // What lies under tiles of each wall byte in rows of this background.
+  const uint8_t* undersFor(int background) const { return unders_[background]; }
+
+  Color of(const Tile& t, const uint8_t* unders) const {
+    const size_t at = size_t(unders[static_cast<uint8_t>(t.wall)]) << 11 |
+                      size_t(t.active) << 10 | size_t(static_cast<uint8_t>(t.type)) << 2 |
+                      size_t(t.lava) << 1 | size_t(t.liquid != 0);
+    return table_[at];
   }
 
  private:
-  static size_t index(int under, int tile, int liquid) {
-    return (static_cast<size_t>(under) * kTileStates + tile) * kLiquids + liquid;
-  }
   std::vector<Color> table_;
+  uint8_t unders_[3][256];
 };
 
 }  // namespace
@@ -95,14 +107,14 @@ Image renderMap(const WorldHeader& header, const TileGrid& grid, const TileColor
   for (int32_t top = 0; top < height; top += kBand) {
     const int32_t rows = std::min(kBand, height - top);
     Color* out[kBand];
-    int background[kBand];
+    const uint8_t* unders[kBand];
     for (int32_t i = 0; i < rows; ++i) {
       const int32_t y = top + i;
       out[i] = image.row(static_cast<uint32_t>(y));
       const double depth = y;
-      background[i] = depth > header.rockLevel      ? kRockUnder
-                      : depth > header.surfaceLevel ? kUndergroundUnder
-                                                    : kSkyUnder;
+      unders[i] = composites.undersFor(depth > header.rockLevel      ? kRockUnder
+                                        : depth > header.surfaceLevel ? kUndergroundUnder
+                                                                      : kSkyUnder);
     }
     const size_t chunkBytes = static_cast<size_t>(rows) * sizeof(Tile);
     for (int32_t x = 0; x < width; ++x) {
@@ -116,7 +128,7 @@ Image renderMap(const WorldHeader& header, const TileGrid& grid, const TileColor
       for (int32_t i = 0; i < rows; ++i) {
         const Tile& t = cells[i];
         unknownWalls |= !isKnownWall(t.wall);
-        out[i][x] = composites.of(t, background[i]);
+        out[i][x] = composites.of(t, unders[i]);
       }
     }
   }

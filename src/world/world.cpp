@@ -117,13 +117,14 @@ namespace {
 // than with one stream call per field.
 class ChunkReader {
  public:
-  explicit ChunkReader(std::istream& in) : in_(in), buffer_(kChunk), end_(buffer_.data()) {}
+  explicit ChunkReader(std::istream& in)
+      : in_(in), buffer_(new unsigned char[kChunk]), end_(buffer_.get()) {}
 
   // Keeps the bytes from p on and appends more from the stream, as many as fit.
   // Returns the new position of p; end() tells how far the bytes go.
   const unsigned char* refill(const unsigned char* p) {
     const size_t kept = static_cast<size_t>(end_ - p);
-    unsigned char* base = buffer_.data();
+    unsigned char* base = buffer_.get();
     std::memmove(base, p, kept);
     in_.read(reinterpret_cast<char*>(base + kept), static_cast<std::streamsize>(kChunk - kept));
     end_ = base + kept + static_cast<size_t>(in_.gcount());
@@ -132,9 +133,9 @@ class ChunkReader {
   const unsigned char* end() const { return end_; }
 
  private:
-  static constexpr size_t kChunk = 1 << 20;
+  static constexpr size_t kChunk = 256 << 10;  // stays in the second-level cache
   std::istream& in_;
-  std::vector<unsigned char> buffer_;
+  std::unique_ptr<unsigned char[]> buffer_;  // left uninitialised: read() fills it
   const unsigned char* end_;
 };
 
@@ -174,28 +175,65 @@ inline const unsigned char* decodeCell(const unsigned char* p, const bool* aux, 
   return p;
 }
 
+// The encoding of the cell decoded last, kept so that a run of identical cells
+// (open sky, solid stone) is copied rather than decoded again.
+class LastCell {
+ public:
+  // Whether the cell at p is encoded exactly as the last one; reads 16 bytes.
+  bool matches(const unsigned char* p) const {
+    uint64_t low, high;
+    std::memcpy(&low, p, 8);
+    std::memcpy(&high, p + 8, 8);
+    return (((low ^ low_) & lowMask_) | ((high ^ high_) & highMask_)) == 0;
+  }
+  size_t length() const { return length_; }
+  const Tile& tile() const { return tile_; }
+
+  // Remembers the `length` bytes at p (16 readable) and the tile they decode to.
+  void remember(const unsigned char* p, size_t length, const Tile& tile) {
+    lowMask_ = length >= 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * length)) - 1;
+    highMask_ = length > 8 ? (uint64_t(1) << (8 * (length - 8))) - 1 : 0;
+    std::memcpy(&low_, p, 8);
+    std::memcpy(&high_, p + 8, 8);
+    low_ &= lowMask_;
+    high_ &= highMask_;
+    length_ = length;
+    tile_ = tile;
+  }
+
+ private:
+  uint64_t low_ = 0, high_ = 0;
+  uint64_t lowMask_ = 0, highMask_ = 0;  // no bytes yet: the first test is against nothing
+  size_t length_ = 0;
+  Tile tile_{};
+};
+
 }  // namespace
 
 TileGrid readTiles(std::istream& in, const WorldHeader& header) {
   // One flag per stored type byte; bytes 100..255 are not marked.
   bool aux[256] = {};
   for (int type = 0; type < kTypeHasAuxSize; ++type) aux[type] = typeHasAux[type];
+  // Bytes that must be readable at a cell: a whole cell, and the 16 a match reads.
+  constexpr size_t kLookahead = 16;
+  static_assert(kLookahead >= kMaxCellBytes, "a cell must fit in the lookahead");
 
   TileGrid grid(header.width, header.height);
   ChunkReader reader(in);
+  LastCell last;
   const unsigned char* p = reader.end();
   for (int32_t x = 0; x < header.width; ++x) {
     Tile* column = grid.column(x);
     for (int32_t y = 0; y < header.height; ++y) {
-      if (static_cast<size_t>(reader.end() - p) < kMaxCellBytes) {
+      if (static_cast<size_t>(reader.end() - p) < kLookahead) {
         p = reader.refill(p);
         const size_t left = static_cast<size_t>(reader.end() - p);
-        if (left < kMaxCellBytes) {
+        if (left < kLookahead) {
           // The stream's last bytes: decode a zero-padded copy, then check that the
           // cell did not reach into the padding.
-          unsigned char last[kMaxCellBytes] = {};
-          std::memcpy(last, p, left);
-          const size_t used = static_cast<size_t>(decodeCell(last, aux, column[y]) - last);
+          unsigned char tail[kLookahead] = {};
+          std::memcpy(tail, p, left);
+          const size_t used = static_cast<size_t>(decodeCell(tail, aux, column[y]) - tail);
           if (used > left) {
             throw WorldError("tile data ends early, inside the cell at column " +
                              std::to_string(x) + ", row " + std::to_string(y) + " of " +
@@ -206,7 +244,14 @@ TileGrid readTiles(std::istream& in, const WorldHeader& header) {
           continue;
         }
       }
-      p = decodeCell(p, aux, column[y]);
+      if (last.length() != 0 && last.matches(p)) {
+        column[y] = last.tile();
+        p += last.length();
+        continue;
+      }
+      const unsigned char* next = decodeCell(p, aux, column[y]);
+      last.remember(p, static_cast<size_t>(next - p), column[y]);
+      p = next;
     }
   }
   return grid;

@@ -229,5 +229,35 @@ TEST_F(WorldTest, DecodesAcrossBufferBoundaries) {
   EXPECT_EQ(0, mismatches);
 }
 
+TEST_F(WorldTest, RunsOfEqualCellsBreakOnAnyDifferingByte) {
+  // Long runs (which the reader copies instead of decoding) across buffer chunks,
+  // broken by cells that differ from their neighbour in one late byte only.
+  Tile base = cell(true, 3, 5, 200, false);
+  base.aux1 = 11;
+  base.aux2 = 22;
+  std::vector<Tile> variants(5, base);
+  variants[1].aux2 = 23;
+  variants[2].lava = true;
+  variants[3].liquid = 201;
+  variants[4].auxFlag = 1;
+  const int32_t width = 40, height = 5000;
+  std::vector<Tile> cells;
+  for (int32_t i = 0; i < width * height; ++i) {
+    cells.push_back(i % 997 == 0 ? variants[1 + (i / 997) % 4] : base);
+  }
+  cells.back() = cell(false, 0, 0, 0, false);
+  const TileGrid grid = readAll(encodeWorld(header(width, height), cells));
+  int mismatches = 0;
+  for (int32_t i = 0; i < width * height && mismatches < 5; ++i) {
+    const Tile& want = cells[i];
+    const Tile& got = grid.at(i / height, i % height);
+    if (want.aux2 != got.aux2 || want.lava != got.lava || want.liquid != got.liquid ||
+        want.auxFlag != got.auxFlag || want.active != got.active) {
+      ++mismatches;
+      ADD_FAILURE() << "cell " << i;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace wldmap
