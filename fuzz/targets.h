@@ -1,0 +1,20 @@
+// The fuzzed entry points, shared by the libFuzzer programs and the regression
+// test that replays every committed corpus and regression input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace wldmap {
+
+// Reads a world from arbitrary bytes; a malformed world may only be rejected.
+void fuzzWorldReader(const uint8_t* data, size_t size);
+
+// Loads a colour table from arbitrary text.
+void fuzzColorLoader(const uint8_t* data, size_t size);
+
+// Reads a world, loads colours and renders the map. The first byte gives the
+// length of the colour text that follows it; the rest is the world file.
+void fuzzPipeline(const uint8_t* data, size_t size);
+
+}  // namespace wldmap
