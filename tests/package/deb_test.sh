@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds the .deb with cpack, checks its control fields, unpacks it into a scratch
+# root with dpkg-deb -x and runs the tool from there.
+#   deb_test.sh BUILD_DIR VERSION
+set -euo pipefail
+build=$1
+version=$2
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+(cd "$build" && cpack -G DEB -B "$root/package" >/dev/null)
+deb=$(ls "$root"/package/wldmap_*.deb)
+[ "$(dpkg-deb -f "$deb" Package)" = wldmap ] || fail "wrong package name"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "version is not $version"
+depends=$(dpkg-deb -f "$deb" Depends)
+for library in libpng16-16 libstdc++6 libc6; do
+  grep -q "$library" <<<"$depends" || fail "Depends lacks $library: $depends"
+done
+dpkg-deb -f "$deb" Description | grep -q 'PNG map' || fail "no description"
+
+dpkg-deb -x "$deb" "$root/unpacked"
+[ -f "$root/unpacked/usr/share/wldmap/tilecolors.txt" ] || fail "no colour file in the package"
+mkdir "$root/maps"
+"$build/gensample" 40 40 9 "$root/maps/w.wld"
+(cd "$root/maps" && PATH="$root/unpacked/usr/bin:/usr/bin:/bin" wldmap w.wld </dev/null \
+  >"$root/out" 2>"$root/err") || fail "the packaged tool failed: $(cat "$root/err")"
+grep -qx 'Done!' "$root/out" || fail "no Done!"
+[ -s "$root/maps/Sample.png" ] || fail "no map written"
+echo "deb package: ok"
