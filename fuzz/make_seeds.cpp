@@ -30,12 +30,7 @@ WorldHeader header(const std::string& name, int32_t width, int32_t height) {
 }
 
 Tile cell(bool active, int type, int wall, int liquid, bool lava) {
-  Tile t{};
-  t.active = active;
-  t.type = static_cast<int8_t>(type);
-  t.wall = static_cast<int8_t>(wall);
-  t.liquid = static_cast<uint8_t>(liquid);
-  t.lava = lava;
+  Tile t = wldmap::makeTile(active, type, wall, liquid, lava);
   t.aux1 = 0x1234;
   t.aux2 = -2;
   return t;

@@ -61,21 +61,9 @@ class Noise {
   uint64_t seed_;
 };
 
-Tile solid(int8_t type, int8_t wall = 0) {
-  Tile t{};
-  t.active = true;
-  t.type = type;
-  t.wall = wall;
-  return t;
-}
+Tile solid(int8_t type, int8_t wall = 0) { return wldmap::makeTile(true, type, wall, 0, false); }
 
-Tile liquid(bool lava, int8_t wall = 0) {
-  Tile t{};
-  t.liquid = 255;
-  t.lava = lava;
-  t.wall = wall;
-  return t;
-}
+Tile liquid(bool lava, int8_t wall = 0) { return wldmap::makeTile(false, 0, wall, 255, lava); }
 
 class Generator {
  public:

@@ -94,6 +94,10 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
   try {
     std::ifstream world(worldPath, std::ios::binary);
     if (!world) throw Failure(std::string("cannot open: ") + std::strerror(errno));
+    std::error_code ignored;
+    if (std::filesystem::is_directory(worldPath, ignored)) {
+      throw Failure("is a folder, not a world file");
+    }
     const std::string inputFolder = folderOf(worldPath);
     const std::string toolFolder = folderOf(args[0]);
     header = readHeader(world);

@@ -176,7 +176,9 @@ inline const unsigned char* decodeCell(const unsigned char* p, const bool* aux, 
 }
 
 // The encoding of the cell decoded last, kept so that a run of identical cells
-// (open sky, solid stone) is copied rather than decoded again.
+// (open sky, solid stone) is copied rather than decoded again. Bytes are compared
+// as two little-endian words, the first byte lowest.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "LastCell masks assume little-endian");
 class LastCell {
  public:
   // Whether the cell at p is encoded exactly as the last one; reads 16 bytes.

@@ -71,16 +71,6 @@ std::string progress(const std::string& output) {
          output + "\nDone!\n";
 }
 
-Tile makeTile(bool active, int type, int wall, int liquid, bool lava) {
-  Tile t{};
-  t.active = active;
-  t.type = static_cast<int8_t>(type);
-  t.wall = static_cast<int8_t>(wall);
-  t.liquid = static_cast<uint8_t>(liquid);
-  t.lava = lava;
-  return t;
-}
-
 WorldHeader header(const std::string& name, int32_t width, int32_t height) {
   WorldHeader h;
   h.name = name;
@@ -238,7 +228,7 @@ TEST_F(FailureTest, WorldFileProblems) {
   writeFile(dir / "name.wld", longName);
   expectFailure({"name.wld"}, "name.wld", "name length");
   fs::create_directory(dir / "folder.wld");
-  expectFailure({"folder.wld"}, "folder.wld", "");
+  expectFailure({"folder.wld"}, "folder.wld", "is a folder");
 }
 
 TEST_F(FailureTest, NoColourFileAnywhere) {

@@ -4,22 +4,14 @@
 
 #include <random>
 
+#include "worldwriter/worldwriter.h"
+
 namespace wldmap {
 namespace {
 
 const Color kSky{68, 130, 254, 255};
 const Color kUnderground{82, 58, 45, 255};
 const Color kRock{67, 61, 56, 255};
-
-Tile makeTile(bool active, int type, int wall, int liquid, bool lava) {
-  Tile t{};
-  t.active = active;
-  t.type = static_cast<int8_t>(type);
-  t.wall = static_cast<int8_t>(wall);
-  t.liquid = static_cast<uint8_t>(liquid);
-  t.lava = lava;
-  return t;
-}
 
 template <typename CellAt>
 TileGrid makeGrid(int32_t width, int32_t height, CellAt cellAt) {

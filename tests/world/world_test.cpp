@@ -25,16 +25,6 @@ class WorldTest : public ::testing::Test {
     return h;
   }
 
-  static Tile cell(bool active, int type, int wall, int liquid, bool lava) {
-    Tile t{};
-    t.active = active;
-    t.type = static_cast<int8_t>(type);
-    t.wall = static_cast<int8_t>(wall);
-    t.liquid = static_cast<uint8_t>(liquid);
-    t.lava = lava;
-    return t;
-  }
-
   // Reads a whole world from bytes.
   static TileGrid readAll(const std::string& bytes, WorldHeader* out = nullptr) {
     std::istringstream in(bytes);
@@ -88,7 +78,7 @@ TEST_F(WorldTest, HeaderValuesAndNames) {
 }
 
 TEST_F(WorldTest, HeightIsStoredBeforeWidthAtFixedOffsets) {
-  std::string bytes = encodeWorld(header(1, 1, ""), {cell(false, 0, 0, 0, false)});
+  std::string bytes = encodeWorld(header(1, 1, ""), {makeTile(false, 0, 0, 0, false)});
   // Empty name: the 20 skipped bytes start at offset 5, height at 25, width at 29.
   const int32_t height = 1, width = 1;
   EXPECT_EQ(0, std::memcmp(bytes.data() + 25, &height, 4));
@@ -138,21 +128,21 @@ TEST_F(WorldTest, RejectsCellsThatCannotFitInTheFile) {
 
 TEST_F(WorldTest, CellEncodingsTakeTheirDocumentedSizes) {
   std::string one;
-  appendCell(one, cell(false, 0, 0, 0, false));
+  appendCell(one, makeTile(false, 0, 0, 0, false));
   EXPECT_EQ(4u, one.size());
   std::string marked;
-  appendCell(marked, cell(true, 3, 1, 255, true));
+  appendCell(marked, makeTile(true, 3, 1, 255, true));
   EXPECT_EQ(12u, marked.size());
   std::string unmarked;
-  appendCell(unmarked, cell(true, 4, 1, 255, true));
+  appendCell(unmarked, makeTile(true, 4, 1, 255, true));
   EXPECT_EQ(8u, unmarked.size());
 }
 
 TEST_F(WorldTest, DecodesEveryKindOfCellInColumnMajorOrder) {
   std::vector<Tile> cells = {
-      cell(false, 0, 0, 0, false),  cell(true, 3, 1, 255, true), cell(true, 4, 2, 17, false),
-      cell(true, 150, 0, 0, false),  // type outside 0..99: no aux values follow
-      cell(true, -56, 200 - 256, 0, false), cell(true, 79, 13, 1, false),
+      makeTile(false, 0, 0, 0, false),  makeTile(true, 3, 1, 255, true), makeTile(true, 4, 2, 17, false),
+      makeTile(true, 150, 0, 0, false),  // type outside 0..99: no aux values follow
+      makeTile(true, -56, 200 - 256, 0, false), makeTile(true, 79, 13, 1, false),
   };
   cells[1].aux1 = -2;
   cells[1].aux2 = 0x1234;
@@ -183,13 +173,13 @@ TEST_F(WorldTest, FlagsOfZeroClearTheirFields) {
 }
 
 TEST_F(WorldTest, IgnoresBytesAfterTheLastCell) {
-  std::string bytes = encodeWorld(header(1, 1), {cell(true, 1, 0, 0, false)}) + "trailing junk";
+  std::string bytes = encodeWorld(header(1, 1), {makeTile(true, 1, 0, 0, false)}) + "trailing junk";
   EXPECT_EQ(1, readAll(bytes).at(0, 0).type);
 }
 
 TEST_F(WorldTest, RejectsEveryTruncatedTileStream) {
-  std::vector<Tile> cells = {cell(true, 3, 1, 255, true), cell(false, 0, 2, 0, false),
-                             cell(true, 4, 0, 9, false), cell(false, 0, 0, 0, false)};
+  std::vector<Tile> cells = {makeTile(true, 3, 1, 255, true), makeTile(false, 0, 2, 0, false),
+                             makeTile(true, 4, 0, 9, false), makeTile(false, 0, 0, 0, false)};
   const std::string bytes = encodeWorld(header(2, 2), cells);
   const size_t headerSize = encodeHeader(header(2, 2)).size();
   // Cut anywhere inside the stream; the header's own size check allows 16 bytes.
@@ -207,7 +197,7 @@ TEST_F(WorldTest, DecodesAcrossBufferBoundaries) {
   std::vector<Tile> cells(static_cast<size_t>(width) * height);
   for (Tile& t : cells) {
     const uint32_t r = random();
-    t = cell(r & 1, static_cast<int8_t>(r >> 8), (r & 2) ? static_cast<int8_t>(r >> 16) : 0,
+    t = makeTile(r & 1, static_cast<int8_t>(r >> 8), (r & 2) ? static_cast<int8_t>(r >> 16) : 0,
              (r & 4) ? (r >> 24) : 0, r & 8);
     t.aux1 = static_cast<int16_t>(r);
     t.aux2 = static_cast<int16_t>(r >> 3);
@@ -232,7 +222,7 @@ TEST_F(WorldTest, DecodesAcrossBufferBoundaries) {
 TEST_F(WorldTest, RunsOfEqualCellsBreakOnAnyDifferingByte) {
   // Long runs (which the reader copies instead of decoding) across buffer chunks,
   // broken by cells that differ from their neighbour in one late byte only.
-  Tile base = cell(true, 3, 5, 200, false);
+  Tile base = makeTile(true, 3, 5, 200, false);
   base.aux1 = 11;
   base.aux2 = 22;
   std::vector<Tile> variants(5, base);
@@ -245,7 +235,7 @@ TEST_F(WorldTest, RunsOfEqualCellsBreakOnAnyDifferingByte) {
   for (int32_t i = 0; i < width * height; ++i) {
     cells.push_back(i % 997 == 0 ? variants[1 + (i / 997) % 4] : base);
   }
-  cells.back() = cell(false, 0, 0, 0, false);
+  cells.back() = makeTile(false, 0, 0, 0, false);
   const TileGrid grid = readAll(encodeWorld(header(width, height), cells));
   int mismatches = 0;
   for (int32_t i = 0; i < width * height && mismatches < 5; ++i) {

@@ -21,6 +21,16 @@ void appendDouble(std::string& out, double value) {
 
 }  // namespace
 
+Tile makeTile(bool active, int type, int wall, int liquid, bool lava) {
+  Tile t{};
+  t.active = active;
+  t.type = static_cast<int8_t>(type);
+  t.wall = static_cast<int8_t>(wall);
+  t.liquid = static_cast<uint8_t>(liquid);
+  t.lava = lava;
+  return t;
+}
+
 std::string encodeHeader(const WorldHeader& header) {
   std::string out;
   appendLittleEndian(out, 1, 4);

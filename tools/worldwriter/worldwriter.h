@@ -8,6 +8,9 @@
 
 namespace wldmap {
 
+// A tile with the fields that decide its colour; the others are zero.
+Tile makeTile(bool active, int type, int wall, int liquid, bool lava);
+
 // The header bytes for these values, with the name's length as its length byte.
 // Bytes the reader skips are filled with a fixed non-zero pattern.
 std::string encodeHeader(const WorldHeader& header);
