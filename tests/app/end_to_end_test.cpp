@@ -189,11 +189,16 @@ TEST_F(EndToEndTest, ColoursBesideTheStartedPathComeFirst) {
   EXPECT_EQ(0x010203FFu, pixels(dir / "Home.png")[1][0]);
 }
 
-TEST_F(EndToEndTest, BareCommandNameFindsColoursBesideTheExecutable) {
+TEST_F(EndToEndTest, BareCommandNameLooksInTheCurrentFolderThenBesideTheExecutable) {
   writeFile(dir / "w.wld", smallWorld("Home"));
-  const Result r = runTool(dir.path(), "wldmap", {"w.wld"});
-  EXPECT_EQ(0, r.status) << r.err;
+  const Result shipped = runTool(dir.path(), "wldmap", {"w.wld"});
+  EXPECT_EQ(0, shipped.status) << shipped.err;
   EXPECT_EQ(0x976B4BFFu, pixels(dir / "Home.png")[1][0]);
+
+  writeFile(dir / "tilecolors.txt", "0 1 2 3 255\n");
+  const Result local = runTool(dir.path(), "wldmap", {"w.wld"});
+  EXPECT_EQ(0, local.status) << local.err;
+  EXPECT_EQ(0x010203FFu, pixels(dir / "Home.png")[1][0]);
 }
 
 // Every failure: one error line naming the file, status 2, and the folder as it was.
