@@ -20,13 +20,7 @@ void save(const std::string& path, const std::string& bytes) {
 }
 
 WorldHeader header(const std::string& name, int32_t width, int32_t height) {
-  WorldHeader h;
-  h.name = name;
-  h.width = width;
-  h.height = height;
-  h.surfaceLevel = height / 3.0;
-  h.rockLevel = height / 2.0;
-  return h;
+  return wldmap::makeHeader(name, width, height, height / 3.0, height / 2.0);
 }
 
 Tile cell(bool active, int type, int wall, int liquid, bool lava) {

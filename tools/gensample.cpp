@@ -76,13 +76,7 @@ class Generator {
   }
 
   wldmap::WorldHeader header() const {
-    wldmap::WorldHeader h;
-    h.name = "Sample";
-    h.width = width_;
-    h.height = height_;
-    h.surfaceLevel = surfaceLevel_;
-    h.rockLevel = rockLevel_;
-    return h;
+    return wldmap::makeHeader("Sample", width_, height_, surfaceLevel_, rockLevel_);
   }
 
   // Appends the cells of column x, top to bottom.

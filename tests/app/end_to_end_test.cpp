@@ -72,13 +72,7 @@ std::string progress(const std::string& output) {
 }
 
 WorldHeader header(const std::string& name, int32_t width, int32_t height) {
-  WorldHeader h;
-  h.name = name;
-  h.width = width;
-  h.height = height;
-  h.surfaceLevel = 0.0;
-  h.rockLevel = 1.0;
-  return h;
+  return makeHeader(name, width, height, 0.0, 1.0);
 }
 
 // A 2 x 3 world covering each layer: rows are sky, underground and rock.

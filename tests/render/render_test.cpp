@@ -24,12 +24,7 @@ TileGrid makeGrid(int32_t width, int32_t height, CellAt cellAt) {
 }
 
 WorldHeader levels(int32_t width, int32_t height, double surface, double rock) {
-  WorldHeader h;
-  h.width = width;
-  h.height = height;
-  h.surfaceLevel = surface;
-  h.rockLevel = rock;
-  return h;
+  return makeHeader("", width, height, surface, rock);
 }
 
 Color pixelAt(const Image& image, int x, int y) { return image.row(y)[x]; }

@@ -16,13 +16,7 @@ class WorldTest : public ::testing::Test {
   void SetUp() override { initTypeHasAux(); }
 
   static WorldHeader header(int32_t width, int32_t height, const std::string& name = "World") {
-    WorldHeader h;
-    h.name = name;
-    h.width = width;
-    h.height = height;
-    h.surfaceLevel = 12.5;
-    h.rockLevel = 40.25;
-    return h;
+    return makeHeader(name, width, height, 12.5, 40.25);
   }
 
   // Reads a whole world from bytes.

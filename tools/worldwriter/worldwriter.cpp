@@ -21,6 +21,17 @@ void appendDouble(std::string& out, double value) {
 
 }  // namespace
 
+WorldHeader makeHeader(const std::string& name, int32_t width, int32_t height,
+                       double surfaceLevel, double rockLevel) {
+  WorldHeader h;
+  h.name = name;
+  h.width = width;
+  h.height = height;
+  h.surfaceLevel = surfaceLevel;
+  h.rockLevel = rockLevel;
+  return h;
+}
+
 Tile makeTile(bool active, int type, int wall, int liquid, bool lava) {
   Tile t{};
   t.active = active;

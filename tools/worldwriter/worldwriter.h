@@ -8,6 +8,10 @@
 
 namespace wldmap {
 
+// Header values for a world of this name and size, with the given levels.
+WorldHeader makeHeader(const std::string& name, int32_t width, int32_t height,
+                       double surfaceLevel, double rockLevel);
+
 // A tile with the fields that decide its colour; the others are zero.
 Tile makeTile(bool active, int type, int wall, int liquid, bool lava);
 
