@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace wldmap {
 
@@ -213,9 +214,9 @@ class LastCell {
 }  // namespace
 
 TileGrid readTiles(std::istream& in, const WorldHeader& header) {
-  // One flag per stored type byte; bytes 100..255 are not marked.
-  bool aux[256] = {};
-  for (int type = 0; type < kTypeHasAuxSize; ++type) aux[type] = typeHasAux[type];
+  // One flag per stored type byte, so the hot loop indexes instead of range-checking.
+  bool aux[256];
+  for (int type = 0; type < 256; ++type) aux[type] = hasAux(type);
   // Bytes that must be readable at a cell: a whole cell, and the 16 a match reads.
   constexpr size_t kLookahead = 16;
   static_assert(kLookahead >= kMaxCellBytes, "a cell must fit in the lookahead");

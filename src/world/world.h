@@ -3,10 +3,8 @@
 
 #include <cstdint>
 #include <istream>
-#include <memory>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "common/large_array.h"
 
