@@ -1,5 +1,7 @@
 #include "app/driver.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -10,9 +12,12 @@
 #include "colors/colors.h"
 #include "output/output.h"
 #include "render/render.h"
+#include "platform/platform.h"
 #include "world/world.h"
 
 namespace wldmap {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -29,7 +34,7 @@ struct Failure : std::runtime_error {
 std::string firstExisting(const std::vector<std::string>& candidates) {
   for (const std::string& path : candidates) {
     std::error_code error;
-    if (std::filesystem::is_regular_file(path, error)) return path;
+    if (fs::is_regular_file(fs::u8path(path), error)) return path;
   }
   return std::string();
 }
@@ -47,23 +52,85 @@ std::string folderOf(const std::string& path) {
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
-std::string safeFileName(const std::string& name) {
-  std::string safe = name;
-  for (char& c : safe) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (c == '/' || c == '\\' || byte < 0x20 || byte == 0x7F) c = '_';
+namespace {
+
+// The length of the valid UTF-8 sequence at p (at most `left` bytes), or 0 when
+// the byte there does not start one: no overlong forms, no surrogates, nothing
+// above U+10FFFF.
+size_t utf8Length(const unsigned char* p, size_t left) {
+  const unsigned char b = p[0];
+  size_t length;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (b >= 0xC2 && b <= 0xDF) {
+    length = 2;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    length = 3;
+    if (b == 0xE0) low = 0xA0;
+    if (b == 0xED) high = 0x9F;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    length = 4;
+    if (b == 0xF0) low = 0x90;
+    if (b == 0xF4) high = 0x8F;
+  } else {
+    return 0;
   }
+  if (left < length || p[1] < low || p[1] > high) return 0;
+  for (size_t i = 2; i < length; ++i) {
+    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
+  }
+  return length;
+}
+
+// Whether a name's part before its first dot is a Windows device name, which
+// would open the device instead of a file.
+bool isDeviceName(const std::string& name) {
+  std::string stem = name.substr(0, name.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();  // "CON .png" is CON too
+  for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
+  return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+         stem[3] >= '1' && stem[3] <= '9';
+}
+
+}  // namespace
+
+std::string safeFileName(const std::string& name, bool windowsRules) {
+  static const std::string kWindowsReserved = "<>:\"|?*";
+  std::string safe;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
+  for (size_t i = 0; i < name.size();) {
+    const unsigned char b = bytes[i];
+    if (b < 0x80) {
+      const bool reserved = windowsRules && kWindowsReserved.find(char(b)) != std::string::npos;
+      safe += (b < 0x20 || b == 0x7F || b == '/' || b == '\\' || reserved) ? '_' : char(b);
+      ++i;
+      continue;
+    }
+    const size_t length = utf8Length(bytes + i, name.size() - i);
+    if (length == 0) {
+      // A stray byte: a C1 control on any terminal that reads bytes as Latin-1,
+      // and no character at all to Windows.
+      safe += (windowsRules || b <= 0x9F) ? '_' : char(b);
+      ++i;
+    } else if (b == 0xC2 && bytes[i + 1] <= 0x9F) {
+      safe += '_';  // U+0080 to U+009F, the C1 controls
+      i += length;
+    } else {
+      safe.append(name, i, length);
+      i += length;
+    }
+  }
+  if (windowsRules && isDeviceName(safe)) safe.insert(0, "_");
   return safe;
 }
 
 std::vector<std::string> colorFileCandidates(const std::string& toolFolder,
-                                             const std::string& exePath) {
+                                             const std::vector<std::string>& dataFolders) {
   std::vector<std::string> candidates{toolFolder + kColorFileName};
-  if (!exePath.empty()) {
-    const std::string exeFolder = folderOf(exePath);
-    for (const std::string& path :
-         {exeFolder + kColorFileName, exeFolder + "../share/wldmap/" + kColorFileName}) {
-      if (path != candidates.front()) candidates.push_back(path);
+  for (const std::string& folder : dataFolders) {
+    const std::string path = folder + kColorFileName;
+    if (std::find(candidates.begin(), candidates.end(), path) == candidates.end()) {
+      candidates.push_back(path);
     }
   }
   return candidates;
@@ -92,10 +159,10 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
   TileColorTable colors;
   Image image;
   try {
-    std::ifstream world(worldPath, std::ios::binary);
+    std::ifstream world(fs::u8path(worldPath), std::ios::binary);
     if (!world) throw Failure(std::string("cannot open: ") + std::strerror(errno));
     std::error_code ignored;
-    if (std::filesystem::is_directory(worldPath, ignored)) {
+    if (fs::is_directory(fs::u8path(worldPath), ignored)) {
       throw Failure("is a folder, not a world file");
     }
     const std::string inputFolder = folderOf(worldPath);
@@ -106,14 +173,16 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
     grid = readTiles(world, header);
 
     out << "Loading colors" << std::endl;
-    const std::vector<std::string> candidates = colorFileCandidates(toolFolder, exePath);
+    const std::vector<std::string> candidates = colorFileCandidates(
+        toolFolder, exePath.empty() ? std::vector<std::string>()
+                                    : platform::dataFolders(folderOf(exePath)));
     const std::string colorPath = firstExisting(candidates);
     if (colorPath.empty()) {
       subject = kColorFileName;
       throw Failure("not found; looked for " + join(candidates));
     }
     subject = colorPath;
-    std::ifstream colorFile(colorPath);
+    std::ifstream colorFile(fs::u8path(colorPath));
     if (!colorFile) throw Failure(std::string("cannot open: ") + std::strerror(errno));
     std::vector<std::string> warnings;
     colors = loadTileColors(colorFile, warnings);
@@ -123,13 +192,22 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
 
     out << "Generating image" << std::endl;
     subject = worldPath;
+    // One flush when the stage ends, not one per line: a world full of unknown
+    // walls would otherwise spend most of its time in write calls.
     image = renderMap(header, grid, colors,
-                      [&out](int wall) { out << "Unknown wall type: " << wall << std::endl; });
+                      [&out](int wall) { out << "Unknown wall type: " << wall << '\n'; });
+    out.flush();
 
-    const std::string outputPath = inputFolder + safeFileName(header.name) + ".png";
+    const std::string outputPath =
+        inputFolder + safeFileName(header.name, platform::kWindowsFileNames) + ".png";
     out << "Saving image as " << outputPath << std::endl;
     subject = outputPath;
-    savePng(outputPath, image);
+    if (platform::sameFile(outputPath, worldPath)) {
+      throw Failure("is the world file itself; it is kept, and no map is written");
+    }
+    savePng(outputPath, image, [&err, &outputPath](const std::string& warning) {
+      err << "warning: " << outputPath << ": " << warning << std::endl;
+    });
   } catch (const std::bad_alloc&) {
     err << "error: " << subject << ": not enough memory" << std::endl;
     return finish(2);

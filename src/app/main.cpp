@@ -1,12 +1,21 @@
-#include <filesystem>
 #include <iostream>
+#include <new>
 
 #include "app/driver.h"
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv, argv + argc);
-  std::error_code error;
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  return wldmap::runDriver(args, error ? std::string() : exe.string(), std::cin, std::cout,
-                           std::cerr);
+  wldmap::platform::prepareProcess();
+  try {
+    return wldmap::runDriver(wldmap::platform::arguments(argc, argv),
+                             wldmap::platform::executablePath(), std::cin, std::cout, std::cerr);
+  } catch (const std::exception& e) {
+    // The driver reports its own failures; this is what escapes it, such as
+    // running out of memory while taking the arguments apart.
+    std::cerr << "error: " << (dynamic_cast<const std::bad_alloc*>(&e) ? "not enough memory"
+                                                                        : e.what())
+              << std::endl;
+    std::cin.get();
+    return 2;
+  }
 }

@@ -1,20 +1,74 @@
 #include "output/output.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
+#include <memory>
 
 #include <png++/png.hpp>
 
+#include "platform/platform.h"
+
 namespace wldmap {
 
-void writePng(std::ostream& out, const Image& image) {
+namespace {
+
+// png++'s writer with libpng's warnings collected rather than printed, and with
+// the size limits raised to what PNG itself allows (libpng stops at 1,000,000
+// pixels a side by default).
+class MapWriter : public png::writer<std::ostream> {
+ public:
+  MapWriter(std::ostream& out, const PngWarningHandler& onWarning)
+      : png::writer<std::ostream>(out), onWarning_(onWarning) {
+    png_struct* png = get_png_struct();
+    png_set_error_fn(png, png_get_error_ptr(png), raise_error, collectWarning);
+    png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+  }
+
+ private:
+  static void collectWarning(png_struct* png, const char* message) {
+    auto* self = static_cast<MapWriter*>(static_cast<png::io_base*>(png_get_error_ptr(png)));
+    self->onWarning_(message);
+  }
+  const PngWarningHandler& onWarning_;
+};
+
+// An output stream buffer over the pending file: the PNG goes through the very
+// handle that created the file, never through a second open by name.
+class PendingFileBuffer : public std::streambuf {
+ public:
+  explicit PendingFileBuffer(platform::PendingFile& file) : file_(file) {
+    setp(buffer_.get(), buffer_.get() + kSize);
+  }
+  // Writes what is buffered; rethrows the file's own error, which says more than
+  // the stream's failure flag.
+  void drain() {
+    file_.write(pbase(), static_cast<size_t>(pptr() - pbase()));
+    setp(buffer_.get(), buffer_.get() + kSize);
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    drain();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  int sync() override {
+    drain();
+    return 0;
+  }
+
+ private:
+  static constexpr size_t kSize = 256 << 10;
+  platform::PendingFile& file_;
+  std::unique_ptr<char[]> buffer_{new char[kSize]};
+};
+
+}  // namespace
+
+void writePng(std::ostream& out, const Image& image, const PngWarningHandler& onWarning) {
   static_assert(sizeof(Color) == 4, "a pixel is four bytes: red, green, blue, alpha");
-  png::writer<std::ostream> writer(out);
+  MapWriter writer(out, onWarning);
   png::image_info info = png::make_image_info<png::rgba_pixel>();
   info.set_width(image.width());
   info.set_height(image.height());
@@ -27,52 +81,21 @@ void writePng(std::ostream& out, const Image& image) {
   writer.write_end_info();
 }
 
-namespace {
-
-std::string describeErrno(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-// Creates a new file beside `path` under a name no one else holds; the name.
-std::string createTemporary(const std::string& path) {
-  for (int attempt = 0;; ++attempt) {
-    const std::string candidate =
-        path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-    // Mode 0666 lets the umask decide the map's permissions, as for any new file.
-    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      return candidate;
-    }
-    if (errno != EEXIST || attempt == 100) {
-      throw OutputError(describeErrno("cannot create a temporary file beside it"));
-    }
-  }
-}
-
-}  // namespace
-
-void savePng(const std::string& path, const Image& image) {
-  const std::string temporary = createTemporary(path);
+void savePng(const std::string& path, const Image& image, const PngWarningHandler& onWarning) {
   try {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) throw OutputError(describeErrno("cannot open " + temporary));
-    errno = 0;
-    try {
-      writePng(out, image);
-    } catch (const png::error& e) {
-      // The stream's own failure (errno) says more than png++'s generic message.
-      const int cause = errno;
-      throw OutputError("cannot write " + temporary + ": " +
-                        (cause != 0 ? std::strerror(cause) : e.what()));
-    }
-    // A buffered write can fail only when it is flushed, so check after closing.
-    out.close();
-    if (out.fail()) throw OutputError(describeErrno("cannot write " + temporary));
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-      throw OutputError(describeErrno("cannot rename " + temporary + " to it"));
-    }
-  } catch (...) {
-    std::remove(temporary.c_str());
-    throw;
+    platform::PendingFile file(path);
+    PendingFileBuffer buffer(file);
+    std::ostream out(&buffer);
+    // The stream rethrows the file's own error, which png++ turns into a
+    // png::error carrying its text ("cannot write ...: File too large").
+    out.exceptions(std::ios::badbit);
+    writePng(out, image, onWarning);
+    buffer.drain();
+    file.commit();
+  } catch (const platform::SystemError& e) {
+    throw OutputError(e.what());
+  } catch (const png::error& e) {
+    throw OutputError(e.what());
   }
 }
 

@@ -1,6 +1,7 @@
 // PNG output of the map image.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -15,13 +16,18 @@ class OutputError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Encodes the image as an 8-bit RGBA PNG with libpng's default settings, rows
-// top to bottom. Throws png::error when libpng or the stream fails.
-void writePng(std::ostream& out, const Image& image);
+// Receives each of libpng's warnings.
+using PngWarningHandler = std::function<void(const std::string& warning)>;
 
-// Writes the PNG to a temporary file beside `path` and renames it over `path`, so
-// `path` holds either its old content or the complete new image. Throws
-// OutputError and removes the temporary file on failure.
-void savePng(const std::string& path, const Image& image);
+// Encodes the image as an 8-bit RGBA PNG with libpng's default settings, rows
+// top to bottom, at any size PNG allows. libpng's warnings go to `onWarning`,
+// never to the console. Throws png::error when libpng or the stream fails.
+void writePng(std::ostream& out, const Image& image, const PngWarningHandler& onWarning);
+
+// Writes the PNG to a new temporary file beside `path`, through the handle that
+// created it, and renames it over `path` once it is complete and synced, so `path`
+// holds either its old content or the whole new image. Throws OutputError and
+// removes the temporary file on failure.
+void savePng(const std::string& path, const Image& image, const PngWarningHandler& onWarning);
 
 }  // namespace wldmap

@@ -21,24 +21,53 @@ TEST(DriverTest, FolderIsEverythingUpToTheLastSeparatorOfEitherKind) {
   EXPECT_EQ("dir/", folderOf("dir/"));
 }
 
-TEST(DriverTest, SafeFileNameReplacesSeparatorsAndControlBytes) {
-  EXPECT_EQ("Home", safeFileName("Home"));
-  EXPECT_EQ("", safeFileName(""));
-  EXPECT_EQ("a_b_c_d_e", safeFileName("a/b\\c\nd\x7f" "e"));
-  EXPECT_EQ("_x_", safeFileName("\x01x\x1f"));
-  // Other bytes, including UTF-8 and characters some file systems refuse, stay.
-  EXPECT_EQ("W\xc3\xa9lt: ?*", safeFileName("W\xc3\xa9lt: ?*"));
-  EXPECT_EQ("..", safeFileName(".."));
+TEST(DriverTest, SafeFileNameReplacesSeparatorsAndControlCharacters) {
+  for (bool windows : {false, true}) {
+    EXPECT_EQ("Home", safeFileName("Home", windows));
+    EXPECT_EQ("", safeFileName("", windows));
+    EXPECT_EQ("a_b_c_d_e", safeFileName("a/b\\c\nd\x7f" "e", windows));
+    EXPECT_EQ("_x_", safeFileName("\x01x\x1f", windows));
+    // C1 controls, as bare bytes or encoded as U+0080..U+009F, steer terminals too.
+    EXPECT_EQ("a_b_c", safeFileName("a\x9b" "b\xc2\x85" "c", windows));
+    // Valid UTF-8 stays, up to four bytes a character, U+00A0 included.
+    EXPECT_EQ("W\xc3\xa9lt \xe4\xb8\x96\xf0\x9f\x97\xba\xc2\xa0",
+              safeFileName("W\xc3\xa9lt \xe4\xb8\x96\xf0\x9f\x97\xba\xc2\xa0", windows));
+    EXPECT_EQ("..", safeFileName("..", windows));
+  }
+  // On POSIX systems any other byte is a legal name byte and stays.
+  EXPECT_EQ("a: ?*<>|\"\xff\xe9", safeFileName("a: ?*<>|\"\xff\xe9", false));
+  EXPECT_EQ("con", safeFileName("con", false));
+}
+
+TEST(DriverTest, SafeFileNameFollowsWindowsRulesThere) {
+  EXPECT_EQ("a_ ______", safeFileName("a: ?*<>|\"", true));
+  // Bytes that are not UTF-8: stray, overlong, surrogate, beyond U+10FFFF, cut short.
+  EXPECT_EQ("_x_", safeFileName("\xffx\xe9", true));
+  EXPECT_EQ("__", safeFileName("\xc0\xaf", true));
+  EXPECT_EQ("___", safeFileName("\xed\xa0\x80", true));
+  EXPECT_EQ("____", safeFileName("\xf4\x90\x80\x80", true));
+  EXPECT_EQ("__.", safeFileName("\xe4\xb8.", true));
+  // Device names, alone or before a dot, in any case.
+  for (const char* device : {"CON", "prn", "Aux", "nul", "COM1", "com9", "LPT1", "lpt9"}) {
+    EXPECT_EQ(std::string("_") + device, safeFileName(device, true));
+  }
+  EXPECT_EQ("_aux.map", safeFileName("aux.map", true));
+  EXPECT_EQ("_CON .x", safeFileName("CON .x", true));
+  for (const char* name : {"CONSOLE", "COM0", "LPT", "xnul", "COM10", "my.aux"}) {
+    EXPECT_EQ(name, safeFileName(name, true));
+  }
 }
 
 TEST(DriverTest, ColorFileCandidatesInOrderWithoutRepeats) {
   EXPECT_EQ((std::vector<std::string>{"tools/tilecolors.txt", "/opt/bin/tilecolors.txt",
                                       "/opt/bin/../share/wldmap/tilecolors.txt"}),
-            colorFileCandidates("tools/", "/opt/bin/wldmap"));
+            colorFileCandidates("tools/", {"/opt/bin/", "/opt/bin/../share/wldmap/"}));
   EXPECT_EQ((std::vector<std::string>{"/opt/bin/tilecolors.txt",
                                       "/opt/bin/../share/wldmap/tilecolors.txt"}),
-            colorFileCandidates("/opt/bin/", "/opt/bin/wldmap"));
-  EXPECT_EQ((std::vector<std::string>{"tilecolors.txt"}), colorFileCandidates("", ""));
+            colorFileCandidates("/opt/bin/", {"/opt/bin/", "/opt/bin/../share/wldmap/"}));
+  EXPECT_EQ((std::vector<std::string>{"tilecolors.txt"}), colorFileCandidates("", {}));
+  EXPECT_EQ((std::vector<std::string>{"tilecolors.txt", "C:\\wldmap\\tilecolors.txt"}),
+            colorFileCandidates("", {"C:\\wldmap\\"}));
 }
 
 // Runs the driver in-process; `input` is standard input.

@@ -15,6 +15,8 @@ namespace {
 
 using PngImage = png::image<png::rgba_pixel>;
 
+const PngWarningHandler noWarnings = [](const std::string& warning) { ADD_FAILURE() << warning; };
+
 Image pattern(uint32_t width, uint32_t height) {
   Image image(width, height);
   for (uint32_t y = 0; y < height; ++y) {
@@ -44,7 +46,7 @@ TEST(OutputTest, WritesAPlainRgbaPngThatDecodesToTheSamePixels) {
   for (auto [width, height] : {std::pair<uint32_t, uint32_t>{1, 1}, {100, 50}}) {
     TempDir dir;
     Image image = pattern(width, height);
-    savePng(dir / "map.png", image);
+    savePng(dir / "map.png", image, noWarnings);
     const std::string bytes = readFile(dir / "map.png");
     ASSERT_GT(bytes.size(), 33u);
     EXPECT_EQ(width, bigEndian(bytes, 16));
@@ -82,7 +84,7 @@ TEST(OutputTest, BytesEqualPngPlusPlusWritingItsOwnImage) {
     }
   }
   std::ostringstream ours, theirs;
-  writePng(ours, image);
+  writePng(ours, image, noWarnings);
   reference.write_stream(theirs);
   EXPECT_EQ(theirs.str(), ours.str());
 }
@@ -91,7 +93,7 @@ TEST(OutputTest, ReplacesAnExistingFile) {
   TempDir dir;
   writeFile(dir / "map.png", "old");
   Image image = pattern(3, 2);
-  savePng(dir / "map.png", image);
+  savePng(dir / "map.png", image, noWarnings);
   EXPECT_EQ(3u, PngImage(dir / "map.png").get_width());
 }
 
@@ -100,7 +102,7 @@ TEST(OutputTest, FailedRenameLeavesTheTargetAndNoTemporaryFile) {
   std::filesystem::create_directory(dir / "map.png");
   writeFile(dir / "map.png/keep", "x");
   Image image = pattern(3, 2);
-  EXPECT_THROW(savePng(dir / "map.png", image), OutputError);
+  EXPECT_THROW(savePng(dir / "map.png", image, noWarnings), OutputError);
   EXPECT_EQ((std::vector<std::string>{"map.png"}), listDir(dir.path()));
   EXPECT_EQ("x", readFile(dir / "map.png/keep"));
 }
@@ -108,7 +110,7 @@ TEST(OutputTest, FailedRenameLeavesTheTargetAndNoTemporaryFile) {
 TEST(OutputTest, MissingFolderIsAnError) {
   TempDir dir;
   Image image = pattern(1, 1);
-  EXPECT_THROW(savePng(dir / "no/such/map.png", image), OutputError);
+  EXPECT_THROW(savePng(dir / "no/such/map.png", image, noWarnings), OutputError);
 }
 
 // A stream that accepts `room` bytes and then fails every write.
@@ -132,7 +134,7 @@ TEST(OutputTest, StreamFailureIsReportedAsAnException) {
   for (size_t room : {size_t(0), size_t(20), size_t(100)}) {
     FullBuffer buffer(room);
     std::ostream out(&buffer);
-    EXPECT_THROW(writePng(out, image), png::error) << room;
+    EXPECT_THROW(writePng(out, image, noWarnings), png::error) << room;
   }
 }
 

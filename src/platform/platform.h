@@ -1,0 +1,78 @@
+// What differs between the systems wldmap runs on: the executable's own path,
+// large page-backed blocks, file names, and creating, syncing and atomically
+// replacing files. posix.cpp and windows.cpp each implement all of it; paths are
+// UTF-8 on both.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace wldmap {
+namespace platform {
+
+// A failed system call; what() names the operation and the system's reason.
+class SystemError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Sets the process up for the tool's run: a closed output pipe or a file size
+// limit become ordinary write failures instead of killing the process, and the
+// console shows UTF-8.
+void prepareProcess();
+
+// The program's arguments as UTF-8, argument 0 first.
+std::vector<std::string> arguments(int argc, char** argv);
+
+// The running executable's full path as the system reports it, or empty.
+std::string executablePath();
+
+// The folders after the started path's own where data files are looked for,
+// given the executable's folder: beside it, and where an install puts them.
+std::vector<std::string> dataFolders(const std::string& exeFolder);
+
+// Whether file names must also follow Windows' rules: no < > : " | ? *, no device
+// names such as CON or aux.txt, and valid UTF-8 only.
+extern const bool kWindowsFileNames;
+
+// Reserves and commits `bytes` of zeroed pages; nullptr when that fails.
+void* allocatePages(size_t bytes);
+// Returns pages from allocatePages.
+void freePages(void* pages, size_t bytes);
+
+// A new file beside `target` that replaces `target` only when committed, so
+// `target` holds either its old content or the whole new one, also after a
+// power loss. Until it is committed or destroyed, SIGINT, SIGTERM and SIGHUP
+// remove it before the process ends.
+class PendingFile {
+ public:
+  // Creates the temporary file exclusively. Throws SystemError.
+  explicit PendingFile(const std::string& target);
+  // Removes the temporary file unless it was committed.
+  ~PendingFile();
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  // Appends bytes to the temporary file. Throws SystemError.
+  void write(const char* data, size_t size);
+  // Syncs the file, gives it the permissions of the file it replaces, renames it
+  // over the target and syncs the folder. Throws SystemError.
+  void commit();
+  // The temporary file's path.
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string target_;
+  std::string path_;
+  intptr_t handle_;
+  bool committed_ = false;
+};
+
+// Whether two paths name the same existing file (through links or other names).
+bool sameFile(const std::string& a, const std::string& b);
+
+}  // namespace platform
+}  // namespace wldmap

@@ -1,0 +1,164 @@
+// The platform seam on Linux and other POSIX systems.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/platform.h"
+
+namespace wldmap {
+namespace platform {
+
+namespace {
+
+std::string withReason(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+// The temporary file a signal handler removes; written only while no handler is
+// installed, read only by the handler.
+char pendingPath[PATH_MAX];
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previousActions[3];
+bool watching = false;
+
+extern "C" void removePendingAndDie(int signal) {
+  unlink(pendingPath);
+  // The action was reset to the default on entry (SA_RESETHAND) and the signal is
+  // not blocked (SA_NODEFER), so raising it again ends the process with its status.
+  raise(signal);
+}
+
+void watchSignals(const std::string& path) {
+  if (path.size() >= sizeof pendingPath) return;  // the rename would fail on it anyway
+  std::memcpy(pendingPath, path.c_str(), path.size() + 1);
+  struct sigaction action {};
+  action.sa_handler = removePendingAndDie;
+  action.sa_flags = SA_RESETHAND | SA_NODEFER;
+  sigemptyset(&action.sa_mask);
+  for (int i = 0; i < 3; ++i) {
+    sigaction(kCleanupSignals[i], nullptr, &previousActions[i]);
+    // A signal the caller chose to ignore (nohup) stays ignored.
+    if (previousActions[i].sa_handler != SIG_IGN) sigaction(kCleanupSignals[i], &action, nullptr);
+  }
+  watching = true;
+}
+
+void unwatchSignals() {
+  if (!watching) return;
+  watching = false;
+  for (int i = 0; i < 3; ++i) sigaction(kCleanupSignals[i], &previousActions[i], nullptr);
+}
+
+// Makes a rename in `folder` durable. Not every file system can sync a folder;
+// the map is in place either way, so a failure here is not reported.
+void syncFolder(const std::string& target) {
+  const size_t cut = target.find_last_of('/');
+  const std::string folder = cut == std::string::npos ? "." : target.substr(0, cut + 1);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+void prepareProcess() {
+  // Progress lines that cannot be written are not worth the map: a closed pipe
+  // becomes a failed write (EPIPE) that the run goes on past. A file size limit
+  // becomes EFBIG, reported like any other failed write.
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+}
+
+std::vector<std::string> arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+std::string executablePath() {
+  std::error_code error;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string() : exe.string();
+}
+
+std::vector<std::string> dataFolders(const std::string& exeFolder) {
+  return {exeFolder, exeFolder + "../share/wldmap/"};
+}
+
+const bool kWindowsFileNames = false;
+
+void* allocatePages(size_t bytes) {
+  // Populated up front: one call instead of a page fault for every 4 KiB.
+  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  return p == MAP_FAILED ? nullptr : p;
+}
+
+void freePages(void* pages, size_t bytes) { munmap(pages, bytes); }
+
+PendingFile::PendingFile(const std::string& target) : target_(target), handle_(-1) {
+  for (int attempt = 0;; ++attempt) {
+    path_ = target + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+    // Mode 0666 lets the umask decide a new map's permissions, as for any new file.
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      handle_ = fd;
+      break;
+    }
+    if (errno != EEXIST || attempt == 100) {
+      throw SystemError(withReason("cannot create a temporary file beside it"));
+    }
+  }
+  watchSignals(path_);
+}
+
+PendingFile::~PendingFile() {
+  if (!committed_) {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    unlink(path_.c_str());
+  }
+  unwatchSignals();
+}
+
+void PendingFile::write(const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(static_cast<int>(handle_), data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      throw SystemError(withReason("cannot write " + path_));
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+}
+
+void PendingFile::commit() {
+  const int fd = static_cast<int>(handle_);
+  // A replaced map keeps its permissions: a private map stays private.
+  struct stat old;
+  if (stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+      fchmod(fd, old.st_mode & 07777) != 0) {
+    throw SystemError(withReason("cannot set the permissions of " + path_));
+  }
+  if (fsync(fd) != 0) throw SystemError(withReason("cannot write " + path_));
+  handle_ = -1;
+  if (::close(fd) != 0) throw SystemError(withReason("cannot write " + path_));
+  if (std::rename(path_.c_str(), target_.c_str()) != 0) {
+    throw SystemError(withReason("cannot rename " + path_ + " to it"));
+  }
+  committed_ = true;
+  syncFolder(target_);
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat first, second;
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+}  // namespace platform
+}  // namespace wldmap
