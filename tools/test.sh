@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test: the suite in a normal
-# build and again under AddressSanitizer and UndefinedBehaviorSanitizer, then each
-# fuzz target for WLDMAP_FUZZ_SECONDS (default 60).
+# Installs what is missing, then builds and runs every test: the Windows build and
+# its suite under Wine, the suite in a normal build (with the Windows build's map
+# compared against it) and again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then each fuzz target for WLDMAP_FUZZ_SECONDS
+# (default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/install-deps.sh clang libclang-rt-14-dev desktop-file-utils dpkg-dev file man-db
 jobs=$(nproc)
 
+echo "== windows build, tests under wine"
+bash tools/build-windows.sh --test
+
 echo "== normal build"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DWLDMAP_TESTS=ON >/dev/null
+source tools/wine-session.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DWLDMAP_TESTS=ON -DWLDMAP_WERROR=ON \
+  -DWLDMAP_WINDOWS_EXE="$(pwd)/build-windows/wldmap.exe" >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure
 

@@ -159,12 +159,14 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
   TileColorTable colors;
   Image image;
   try {
-    std::ifstream world(fs::u8path(worldPath), std::ios::binary);
-    if (!world) throw Failure(std::string("cannot open: ") + std::strerror(errno));
+    // A folder opens for reading on some systems and not on others; either way it
+    // is not a world.
     std::error_code ignored;
     if (fs::is_directory(fs::u8path(worldPath), ignored)) {
       throw Failure("is a folder, not a world file");
     }
+    std::ifstream world(fs::u8path(worldPath), std::ios::binary);
+    if (!world) throw Failure(std::string("cannot open: ") + std::strerror(errno));
     const std::string inputFolder = folderOf(worldPath);
     const std::string toolFolder = folderOf(args[0]);
     header = readHeader(world);

@@ -1,33 +1,42 @@
 #include "support/tempdir.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace wldmap {
 
+namespace fs = std::filesystem;
+
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "wldmap-test-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path candidate =
+        fs::temp_directory_path() / ("wldmap-test-" + std::to_string(random() % 1000000000));
+    if (fs::create_directory(candidate)) {
+      path_ = candidate.u8string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a scratch folder");
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+  fs::remove_all(fs::u8path(path_), ignored);
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(fs::u8path(path), std::ios::binary | std::ios::trunc);
   out << bytes;
 }
 
 std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(fs::u8path(path), std::ios::binary);
   std::ostringstream all;
   all << in.rdbuf();
   return all.str();
@@ -35,8 +44,8 @@ std::string readFile(const std::string& path) {
 
 std::vector<std::string> listDir(const std::string& path) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path)) {
-    names.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(fs::u8path(path))) {
+    names.push_back(entry.path().filename().u8string());
   }
   std::sort(names.begin(), names.end());
   return names;

@@ -13,7 +13,7 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  // The folder, without a trailing slash.
+  // The folder (UTF-8), without a trailing separator.
   const std::string& path() const { return path_; }
   // path() + "/" + name.
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
@@ -22,6 +22,7 @@ class TempDir {
   std::string path_;
 };
 
+// Paths below are UTF-8.
 // Writes bytes to a file, replacing it.
 void writeFile(const std::string& path, const std::string& bytes);
 // The whole content of a file; empty if it cannot be read.

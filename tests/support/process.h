@@ -1,0 +1,30 @@
+// Runs a program as a separate process, the way a shell or a desktop starts it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace wldmap {
+
+struct ProcessResult {
+  int status = -1;  // the exit status, or 128 + the signal that ended it
+  std::string out;  // standard output, with CR LF line ends read as LF
+  std::string err;  // standard error, likewise
+};
+
+// Runs `program` in folder `cwd` with argument 0 `argv0` followed by `args`, all
+// UTF-8, standard input empty, and waits for it.
+ProcessResult runProcess(const std::string& program, const std::string& argv0,
+                         const std::vector<std::string>& args, const std::string& cwd);
+
+// The text with each CR LF turned into LF.
+inline std::string lineFeedsOnly(const std::string& text) {
+  std::string lf;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    lf += text[i];
+  }
+  return lf;
+}
+
+}  // namespace wldmap

@@ -1,0 +1,40 @@
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/process.h"
+#include "support/tempdir.h"
+
+namespace wldmap {
+
+ProcessResult runProcess(const std::string& program, const std::string& argv0,
+                         const std::vector<std::string>& args, const std::string& cwd) {
+  TempDir capture;
+  const std::string outPath = capture / "out", errPath = capture / "err";
+  std::vector<std::string> argv{argv0};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> raw;
+    for (std::string& a : argv) raw.push_back(a.data());
+    raw.push_back(nullptr);
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || chdir(cwd.c_str()) != 0) _exit(127);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    execv(program.c_str(), raw.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ProcessResult result;
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = lineFeedsOnly(readFile(outPath));
+  result.err = lineFeedsOnly(readFile(errPath));
+  return result;
+}
+
+}  // namespace wldmap
