@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/install-deps.sh clang libclang-rt-14-dev desktop-file-utils dpkg-dev file man-db
+tools/install-deps.sh clang libclang-rt-14-dev desktop-file-utils dpkg-dev file man-db strace
 jobs=$(nproc)
 
 echo "== windows build, tests under wine"

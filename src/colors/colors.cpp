@@ -19,18 +19,56 @@ bool parseInt32(const std::string& token, int32_t& value) {
   return ec == std::errc() && end == last;
 }
 
+// A token as it may be shown on a terminal: bytes outside printable ASCII are
+// escaped, and a long token is cut.
+std::string quoted(const std::string& token) {
+  constexpr size_t kShown = 40;
+  static const char kHex[] = "0123456789abcdef";
+  std::string shown = "\"";
+  for (size_t i = 0; i < token.size() && i < kShown; ++i) {
+    const unsigned char c = static_cast<unsigned char>(token[i]);
+    if (c < 0x20 || c >= 0x7F || c == '\\' || c == '"') {
+      shown += c == '\\' || c == '"' ? std::string{'\\', char(c)}
+                                    : std::string{'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+    } else {
+      shown += char(c);
+    }
+  }
+  return shown + (token.size() > kShown ? "...\"" : "\"");
+}
+
+// Skips a UTF-8 byte order mark, which Windows editors put at the start of a
+// text file. Returns a warning when the file starts like UTF-16 instead.
+std::string skipByteOrderMark(std::istream& in) {
+  const int first = in.peek();
+  if (first == 0xEF) {
+    char mark[3];
+    if (in.read(mark, 3) && mark[1] == '\xBB' && mark[2] == '\xBF') return std::string();
+    in.clear();
+    in.seekg(0);
+  } else if (first == 0xFF || first == 0xFE) {
+    return "the file is in UTF-16; save it as plain text (ASCII or UTF-8) to use its colours";
+  }
+  return std::string();
+}
+
 }  // namespace
 
 TileColorTable loadTileColors(std::istream& in, std::vector<std::string>& warnings) {
   TileColorTable table;
+  const std::string encoding = skipByteOrderMark(in);
+  if (!encoding.empty()) {
+    warnings.push_back(encoding);
+    return table;
+  }
   for (long long group = 1;; ++group) {
     int32_t values[5];
     int count = 0;
     std::string token;
     while (count < 5 && in >> token) {
       if (!parseInt32(token, values[count])) {
-        warnings.push_back("group " + std::to_string(group) + ": \"" + token +
-                           "\" is not a 32-bit integer; this group and everything after it "
+        warnings.push_back("group " + std::to_string(group) + ": " + quoted(token) +
+                           " is not a 32-bit integer; this group and everything after it "
                            "are ignored");
         return table;
       }

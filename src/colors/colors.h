@@ -25,9 +25,10 @@ struct Color {
 using TileColorTable = std::map<int32_t, Color>;
 
 // Reads whitespace-separated groups of five integers (type, red, green, blue,
-// alpha), keeping the low 8 bits of each component. Stops at the first token that
-// is not a 32-bit integer, keeping the complete groups before it; that token and an
-// incomplete last group each add a line to `warnings`.
+// alpha), keeping the low 8 bits of each component. A UTF-8 byte order mark at the
+// start is skipped. Stops at the first token that is not a 32-bit integer, keeping
+// the complete groups before it; that token (quoted safely for a terminal), an
+// incomplete last group and a UTF-16 file each add a line to `warnings`.
 TileColorTable loadTileColors(std::istream& in, std::vector<std::string>& warnings);
 
 // The colour of a tile type; opaque black for a type the table lacks.

@@ -1,6 +1,13 @@
 // Runs the built wldmap as a separate process on worlds made by the writer.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
@@ -62,6 +69,18 @@ std::string smallWorld(const std::string& name) {
                                              makeTile(true, 51, 2, 0, false),
                                              makeTile(true, 99, 0, 0, false),
                                          });
+}
+
+// A world of random tiles, whose map compresses badly and takes a while to save.
+std::string noisyWorld(const std::string& name, int32_t width, int32_t height) {
+  initTypeHasAux();
+  std::vector<Tile> cells;
+  uint32_t seed = 1;
+  for (int64_t i = 0; i < int64_t(width) * height; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    cells.push_back(makeTile(true, int(seed >> 24) % 86, 0, 0, false));
+  }
+  return encodeWorld(header(name, width, height), cells);
 }
 
 std::vector<std::vector<uint32_t>> pixels(const std::string& path) {
@@ -308,19 +327,131 @@ TEST_F(FailureTest, TargetThatIsAFolderIsKept) {
 
 TEST_F(FailureTest, WriteFailureKeepsTheOldMapAndLeavesNoTemporaryFile) {
   if (!kPosixShell) GTEST_SKIP() << "needs a POSIX shell";
-  // A noisy world whose map cannot compress below the file size limit.
-  initTypeHasAux();
-  std::vector<Tile> cells;
-  uint32_t seed = 1;
-  for (int i = 0; i < 200 * 200; ++i) {
-    seed = seed * 1664525u + 1013904223u;
-    cells.push_back(makeTile(true, int(seed >> 24) % 86, 0, 0, false));
-  }
-  writeFile(dir / "w.wld", encodeWorld(header("Home", 200, 200), cells));
+  // A file size limit is an ordinary write failure, not a signal that kills.
+  writeFile(dir / "w.wld", noisyWorld("Home", 200, 200));
   writeFile(dir / "Home.png", "the old map");
   expectFailure({"w.wld"}, "Home.png", "File too large", "ulimit -f 16");
   EXPECT_EQ("the old map", readFile(dir / "Home.png"));
 }
+
+// Mapping a world onto itself would lose the world.
+TEST_F(FailureTest, WorldFileThatWouldBeItsOwnMapIsKept) {
+  const std::string world = smallWorld("Home");
+  writeFile(dir / "Home.png", world);
+  expectFailure({"Home.png"}, "Home.png", "world file itself");
+  EXPECT_EQ(world, readFile(dir / "Home.png"));
+}
+
+#ifndef _WIN32
+// The save as the system sees it: the temporary file is opened once, exclusively,
+// synced before it is renamed over the map, and the folder is synced after. The
+// unknown-wall lines go out in one write, not one each.
+TEST_F(EndToEndTest, SaveOpensOnceSyncsAndRenames) {
+  if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace";
+  std::vector<Tile> cells(1000, makeTile(false, 0, 14, 0, false));
+  writeFile(dir / "w.wld", encodeWorld(header("Home", 40, 25), cells));
+  writeFile(dir / "Home.png", "the old map");
+  const Result r = runProcess("/usr/bin/strace", "strace",
+                              {"-o", dir / "trace", "-e", "trace=openat,open,fsync,rename,write",
+                               WLDMAP_EXE, "w.wld"},
+                              dir.path());
+  ASSERT_EQ(0, r.status) << r.err;
+  std::istringstream trace(readFile(dir / "trace"));
+  std::vector<std::string> events;  // what happened to the temporary file and the folder
+  std::string tmpFd, folderFd;
+  int stdoutWrites = 0;
+  for (std::string line; std::getline(trace, line);) {
+    const std::string result = line.substr(line.rfind("= ") + 2);
+    if (line.rfind("write(1,", 0) == 0) ++stdoutWrites;
+    if (line.find(".tmp") != std::string::npos && line.rfind("open", 0) == 0) {
+      EXPECT_NE(std::string::npos, line.find("O_EXCL")) << line;
+      tmpFd = result;
+      events.push_back("open tmp");
+    } else if (line.find("O_DIRECTORY") != std::string::npos) {
+      folderFd = result;
+    } else if (!tmpFd.empty() && line.rfind("fsync(" + tmpFd + ")", 0) == 0) {
+      events.push_back("sync tmp");
+    } else if (line.rfind("rename(", 0) == 0) {
+      events.push_back("rename");
+      tmpFd.clear();  // closed by now; the folder may get the same number
+    } else if (!folderFd.empty() && line.rfind("fsync(" + folderFd + ")", 0) == 0) {
+      events.push_back("sync folder");
+    }
+  }
+  EXPECT_EQ((std::vector<std::string>{"open tmp", "sync tmp", "rename", "sync folder"}), events);
+  EXPECT_LT(stdoutWrites, 50);  // 24 kB of warnings go out in buffer-sized writes
+  EXPECT_EQ(1000, std::count(r.out.begin(), r.out.end(), 'U'));
+}
+
+TEST_F(EndToEndTest, ReplacedMapKeepsItsPermissionsAndANewOneFollowsTheUmask) {
+  writeFile(dir / "w.wld", smallWorld("Home"));
+  writeFile(dir / "Home.png", "a private map");
+  fs::permissions(dir / "Home.png", fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}, "umask 022").status);
+  EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write,
+            fs::status(dir / "Home.png").permissions());
+  fs::remove(dir / "Home.png");
+  EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}, "umask 027").status);
+  EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+            fs::status(dir / "Home.png").permissions());
+}
+
+// Starts the tool on `world` in `cwd` with standard output on `out`; the pid.
+pid_t startTool(const std::string& cwd, const std::string& world, int out) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    if (in < 0 || chdir(cwd.c_str()) != 0) _exit(127);
+    dup2(in, 0);
+    dup2(out, 1);
+    execl(WLDMAP_EXE, WLDMAP_EXE, world.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
+
+// Progress that cannot be written is no reason to give up the map.
+TEST_F(EndToEndTest, ClosedPipeOnStandardOutputStillWritesTheMap) {
+  writeFile(dir / "w.wld", smallWorld("Home"));
+  int ends[2];
+  ASSERT_EQ(0, pipe(ends));
+  close(ends[0]);  // no reader: every write meets a closed pipe
+  const pid_t pid = startTool(dir.path(), "w.wld", ends[1]);
+  close(ends[1]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(kSmallWorldPixels, pixels(dir / "Home.png"));
+}
+
+// An interrupted save removes its temporary file and ends as the signal says;
+// the old map stays.
+TEST_F(EndToEndTest, SignalDuringTheSaveLeavesNothingBehind) {
+  writeFile(dir / "w.wld", noisyWorld("Home", 2000, 2000));
+  writeFile(dir / "Home.png", "the old map");
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    int ends[2];
+    ASSERT_EQ(0, pipe(ends));
+    const pid_t pid = startTool(dir.path(), "w.wld", ends[1]);
+    close(ends[1]);
+    // Wait for the save to start, then for its temporary file to appear.
+    std::string out;
+    char buffer[256];
+    for (ssize_t n; out.find("Saving") == std::string::npos &&
+                    (n = read(ends[0], buffer, sizeof buffer)) > 0;) {
+      out.append(buffer, static_cast<size_t>(n));
+    }
+    while (listDir(dir.path()).size() < 3) usleep(200);
+    kill(pid, signal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(ends[0]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_EQ((std::vector<std::string>{"Home.png", "w.wld"}), listDir(dir.path()));
+    EXPECT_EQ("the old map", readFile(dir / "Home.png"));
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace wldmap

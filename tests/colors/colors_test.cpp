@@ -57,6 +57,36 @@ TEST(ColorsTest, StopsAtABadTokenKeepingCompleteGroups) {
   }
 }
 
+TEST(ColorsTest, BadTokenIsQuotedSafelyForATerminal) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\x1b[2Jb", "\"a\\x1b[2Jb\""},     // an escape sequence is shown, not sent
+      {"\xc3\xa9t\xe9", "\"\\xc3\\xa9t\\xe9\""},
+      {std::string(1 << 20, '7') + "x", "\"" + std::string(40, '7') + "...\""},
+  };
+  for (const auto& [token, shown] : cases) {
+    const Loaded loaded = load("1 1 1 1 1 " + token);
+    ASSERT_EQ(1u, loaded.warnings.size());
+    EXPECT_EQ("group 2: " + shown +
+                  " is not a 32-bit integer; this group and everything after it are ignored",
+              loaded.warnings[0]);
+  }
+}
+
+TEST(ColorsTest, ByteOrderMarks) {
+  // Windows editors start a UTF-8 file with a mark; the file reads as without it.
+  const Loaded utf8 = load("\xEF\xBB\xBF" "0 151 107 75 255\n");
+  EXPECT_EQ((Color{151, 107, 75, 255}), utf8.table.at(0));
+  EXPECT_TRUE(utf8.warnings.empty());
+  // A lone 0xEF is an ordinary bad token, not a mark.
+  EXPECT_EQ(1u, load("\xEF" "1 2 3 4 5").warnings.size());
+  for (const std::string mark : {"\xFF\xFE", "\xFE\xFF"}) {
+    const Loaded utf16 = load(mark + std::string("0\0 \0" "1\0", 6));
+    EXPECT_TRUE(utf16.table.empty());
+    ASSERT_EQ(1u, utf16.warnings.size());
+    EXPECT_NE(std::string::npos, utf16.warnings[0].find("UTF-16"));
+  }
+}
+
 TEST(ColorsTest, Accepts32BitExtremes) {
   const Loaded loaded = load("2147483647 0 0 0 0 -2147483648 1 1 1 1");
   EXPECT_EQ(2u, loaded.table.size());

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <streambuf>
@@ -71,6 +72,18 @@ TEST(OutputTest, WritesAPlainRgbaPngThatDecodesToTheSamePixels) {
     }
     EXPECT_EQ((std::vector<std::string>{"map.png"}), listDir(dir.path()));
   }
+}
+
+// libpng refuses more than 1,000,000 pixels a side unless told otherwise; a world
+// may be wider than that.
+TEST(OutputTest, WritesImagesWiderThanAMillionPixels) {
+  const uint32_t width = 1000001;
+  Image image(width, 1);
+  std::fill(image.row(0), image.row(0) + width, Color{1, 2, 3, 255});
+  std::ostringstream out;
+  writePng(out, image, noWarnings);
+  EXPECT_EQ(width, bigEndian(out.str(), 16));
+  EXPECT_EQ("IEND", chunkTypes(out.str()).back());
 }
 
 TEST(OutputTest, BytesEqualPngPlusPlusWritingItsOwnImage) {
