@@ -136,24 +136,15 @@ std::vector<std::string> colorFileCandidates(const std::string& toolFolder,
   return candidates;
 }
 
-int runDriver(const std::vector<std::string>& args, const std::string& exePath, std::istream& in,
-              std::ostream& out, std::ostream& err) {
-  // Every path ends by waiting for one character, so a console opened for a
-  // dropped file stays readable until the user presses Enter.
-  auto finish = [&in](int status) {
-    in.get();
-    return status;
-  };
-  if (args.size() < 2) {
-    out << kUsage << std::endl;
-    return finish(1);
-  }
+namespace {
 
-  initTypeHasAux();
+// Maps one world: every stage line from "Parsing header" to "Done!", or to the
+// error line. Whether the map was written.
+bool mapWorld(const std::string& worldPath, const std::string& toolFolder,
+              const std::string& exePath, std::ostream& out, std::ostream& err) {
   out << "Parsing header" << std::endl;
-  const std::string& worldPath = args[1];
   std::string subject = worldPath;  // the file a failure is reported against
-  // Released in reverse order on return, after the final read.
+  // All of it is released on return, before the next world is read.
   WorldHeader header;
   TileGrid grid;
   TileColorTable colors;
@@ -168,7 +159,6 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
     std::ifstream world(fs::u8path(worldPath), std::ios::binary);
     if (!world) throw Failure(std::string("cannot open: ") + std::strerror(errno));
     const std::string inputFolder = folderOf(worldPath);
-    const std::string toolFolder = folderOf(args[0]);
     header = readHeader(world);
 
     out << "Reading world" << std::endl;
@@ -212,13 +202,71 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
     });
   } catch (const std::bad_alloc&) {
     err << "error: " << subject << ": not enough memory" << std::endl;
-    return finish(2);
+    return false;
   } catch (const std::exception& e) {
     err << "error: " << subject << ": " << e.what() << std::endl;
-    return finish(2);
+    return false;
   }
   out << "Done!" << std::endl;
-  return finish(0);
+  return true;
+}
+
+std::string helpText() {
+  std::string places = "the folder of the path it was started by";
+  for (const std::string& folder : platform::dataFolders("")) {
+    places += folder.empty() ? ", then the folder of the running executable"
+                             : ", then " + folder + " from there";
+  }
+  return "Usage: wldmap WORLD.wld [MORE.wld ...]\n"
+         "Turns each saved tile world into a PNG map, one pixel per cell: a background by\n"
+         "depth, then the cell's wall, tile and water or lava.\n"
+         "\n"
+         "Each map goes beside its world file and is named after the world's own name, the\n"
+         "one stored in the file: FOLDER/NAME.png. An existing map of that name is replaced.\n"
+         "Worlds are mapped in the order given; one that fails does not stop the others.\n"
+         "After the last one the tool waits for Enter, so a window opened for a drop stays.\n"
+         "\n"
+         "Tile colours come from tilecolors.txt, looked for in " + places + ".\n"
+         "\n"
+         "Exit status: 0 when every map was written, 1 when no world was given, 2 when\n"
+         "any world failed.\n"
+         "\n"
+         "  -h, --help     show this help and exit\n"
+         "  --version      show the version and exit\n"
+         "A world file whose name starts with '-' is given with its folder: ./--help\n";
+}
+
+}  // namespace
+
+int runDriver(const std::vector<std::string>& args, const std::string& exePath, std::istream& in,
+              std::ostream& out, std::ostream& err) {
+  // Every path ends by waiting for one character, so a console opened for a
+  // dropped file stays readable until the user presses Enter.
+  auto finish = [&in](int status) {
+    in.get();
+    return status;
+  };
+  if (args.size() < 2) {
+    out << kUsage << std::endl;
+    return finish(1);
+  }
+  // Typed in a terminal, not dropped: they answer at once, without waiting.
+  if (args[1] == "--help" || args[1] == "-h") {
+    out << helpText() << std::flush;
+    return 0;
+  }
+  if (args[1] == "--version") {
+    out << "wldmap " << WLDMAP_VERSION << std::endl;
+    return 0;
+  }
+
+  initTypeHasAux();
+  const std::string toolFolder = folderOf(args[0]);
+  bool allWritten = true;
+  for (size_t i = 1; i < args.size(); ++i) {
+    allWritten &= mapWorld(args[i], toolFolder, exePath, out, err);
+  }
+  return finish(allWritten ? 0 : 2);
 }
 
 }  // namespace wldmap

@@ -23,9 +23,12 @@ std::string safeFileName(const std::string& name, bool windowsRules);
 std::vector<std::string> colorFileCandidates(const std::string& toolFolder,
                                              const std::vector<std::string>& dataFolders);
 
-// Runs the tool on args (args[0] the program, args[1] the world file) and returns
-// the exit status; reads one character from `in` before returning on every path.
-// exePath is the running executable's path as the system reports it, or empty.
+// Runs the tool on args (args[0] the program, then the world files) and returns
+// the exit status: 0 when every map was written, 1 without a world, 2 when any
+// world failed. Maps the worlds in order, releasing each one's memory before the
+// next, then reads one character from `in`. "--help", "-h" and "--version" as
+// args[1] print and return 0 without reading. exePath is the running
+// executable's path as the system reports it, or empty.
 int runDriver(const std::vector<std::string>& args, const std::string& exePath, std::istream& in,
               std::ostream& out, std::ostream& err);
 

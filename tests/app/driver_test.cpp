@@ -117,8 +117,39 @@ TEST(DriverTest, EveryPathReadsExactlyOneCharacterOfInput) {
   EXPECT_EQ("error: " + dir.path() + "/missing.wld: cannot open: No such file or directory\n",
             failed.err);
 
+  // Several worlds, one of them missing: each runs its own stages, the failure
+  // does not stop the rest, and the input is read once, at the very end.
+  const DriverRun several =
+      runInProcess({dir / "wldmap", dir / "w.wld", dir / "missing.wld", dir / "w.wld"}, "");
+  EXPECT_EQ(2, several.status);
+  EXPECT_EQ(1, several.inputRead);
+  EXPECT_EQ(ok.out + "Parsing header\n" + ok.out, several.out);
+  EXPECT_EQ(failed.err, several.err);
+
   // With no input at all, the read simply meets the end.
   EXPECT_EQ(1, runInProcess({"wldmap"}, "", "").status);
+}
+
+TEST(DriverTest, HelpAndVersionAnswerWithoutWaiting) {
+  for (const char* option : {"--help", "-h"}) {
+    const DriverRun help = runInProcess({"wldmap", option, "ignored.wld"}, "");
+    EXPECT_EQ(0, help.status);
+    EXPECT_EQ(0, help.inputRead);
+    EXPECT_EQ(0u, help.out.find("Usage: wldmap WORLD.wld")) << help.out;
+    for (const char* topic : {"tilecolors.txt", "Exit status", ".png"}) {
+      EXPECT_NE(std::string::npos, help.out.find(topic)) << topic;
+    }
+    EXPECT_EQ("", help.err);
+  }
+  const DriverRun version = runInProcess({"wldmap", "--version"}, "");
+  EXPECT_EQ(0, version.status);
+  EXPECT_EQ(0, version.inputRead);
+  EXPECT_EQ("wldmap " WLDMAP_VERSION "\n", version.out);
+  // Anything else is a world path, options only come first.
+  const DriverRun later = runInProcess({"wldmap", "./--help"}, "");
+  EXPECT_EQ(2, later.status);
+  EXPECT_EQ(1, later.inputRead);
+  EXPECT_EQ(0u, later.err.find("error: ./--help: cannot open")) << later.err;
 }
 
 }  // namespace

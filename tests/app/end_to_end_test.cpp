@@ -154,6 +154,27 @@ TEST_F(EndToEndTest, NamesAreCutAtZeroAndMadeSafe) {
   }
 }
 
+// Several dropped worlds: each gets its own stages and map, a bad one among them
+// gets its error and the run goes on, and the status tells that one failed.
+TEST_F(EndToEndTest, SeveralWorldsInOneRunEachWithItsOwnStages) {
+  writeFile(dir / "a.wld", smallWorld("A"));
+  writeFile(dir / "bad.wld", smallWorld("B").substr(0, 40));
+  writeFile(dir / "c.wld", smallWorld("C"));
+  const Result r = runTool(dir.path(), WLDMAP_EXE, {"a.wld", "bad.wld", "missing.wld", "c.wld"});
+  EXPECT_EQ(2, r.status);
+  EXPECT_EQ(progress("A.png") + "Parsing header\nParsing header\n" + progress("C.png"), r.out);
+  std::istringstream errors(r.err);
+  std::string first, second, more;
+  std::getline(errors, first);
+  std::getline(errors, second);
+  EXPECT_EQ(0u, first.find("error: bad.wld: file ends inside the header")) << r.err;
+  EXPECT_EQ(0u, second.find("error: missing.wld: cannot open")) << r.err;
+  EXPECT_FALSE(std::getline(errors, more)) << r.err;
+  EXPECT_EQ(kSmallWorldPixels, pixels(dir / "A.png"));
+  EXPECT_EQ(kSmallWorldPixels, pixels(dir / "C.png"));
+  EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"a.wld", "c.wld"}).status);
+}
+
 // A drop from the desktop: full paths for the program and the world, the current
 // folder somewhere else, folder, file and world names in any script. A second
 // drop replaces the map in place.
@@ -394,6 +415,33 @@ TEST_F(EndToEndTest, ReplacedMapKeepsItsPermissionsAndANewOneFollowsTheUmask) {
   EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}, "umask 027").status);
   EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
             fs::status(dir / "Home.png").permissions());
+}
+
+// Each world's grid and image are gone before the next is read, so mapping two
+// large worlds takes the memory of one.
+TEST_F(EndToEndTest, PeakMemoryOfSeveralWorldsIsThatOfOne) {
+  writeFile(dir / "big.wld", encodeWorld(header("Big", 2000, 2000), std::vector<Tile>(4000000)));
+  const Result one = runTool(dir.path(), WLDMAP_EXE, {"big.wld"});
+  const Result two = runTool(dir.path(), WLDMAP_EXE, {"big.wld", "big.wld"});
+  ASSERT_EQ(0, one.status) << one.err;
+  ASSERT_EQ(0, two.status) << two.err;
+  const long gridAndImageKiB = 4000000L * (sizeof(Tile) + 4) / 1024;
+  EXPECT_GT(one.maxResidentKiB, gridAndImageKiB);
+  EXPECT_LT(two.maxResidentKiB, one.maxResidentKiB + gridAndImageKiB / 4);
+}
+
+// Options are typed in a terminal: they answer and exit while standard input
+// stays open and empty.
+TEST_F(EndToEndTest, HelpAndVersionDoNotWaitForInput) {
+  for (const std::string option : {"--help", "--version"}) {
+    const Result r = runProcess(
+        "/bin/bash", "sh",
+        {"-c", "mkfifo in && exec timeout 20 \"$0\" " + option + " <>in", WLDMAP_EXE},
+        dir.path());
+    EXPECT_EQ(0, r.status) << option;  // 124 had it waited
+    EXPECT_EQ(0u, r.out.find(option == "--help" ? "Usage: wldmap" : "wldmap ")) << r.out;
+    fs::remove(dir / "in");
+  }
 }
 
 // Starts the tool on `world` in `cwd` with standard output on `out`; the pid.

@@ -16,7 +16,7 @@ done
 [ -x "$root/prefix/bin/wldmap" ] || fail "bin/wldmap is not executable"
 
 desktop=$root/prefix/share/applications/wldmap.desktop
-grep -qx 'Exec=wldmap %f' "$desktop" || fail "the desktop entry does not run wldmap on the file"
+grep -qx 'Exec=wldmap %F' "$desktop" || fail "the desktop entry does not run wldmap on every file opened"
 grep -qx 'Terminal=true' "$desktop" || fail "the desktop entry does not open a terminal"
 grep -q 'application/x-wldmap-world' "$desktop" || fail "the desktop entry lacks the world type"
 grep -q '<glob pattern="\*.wld"/>' "$root/prefix/share/mime/packages/wldmap.xml" ||

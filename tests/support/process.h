@@ -10,6 +10,7 @@ struct ProcessResult {
   int status = -1;  // the exit status, or 128 + the signal that ended it
   std::string out;  // standard output, with CR LF line ends read as LF
   std::string err;  // standard error, likewise
+  long maxResidentKiB = 0;  // peak resident memory, where the system reports it
 };
 
 // Runs `program` in folder `cwd` with argument 0 `argv0` followed by `args`, all

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,8 +30,10 @@ ProcessResult runProcess(const std::string& program, const std::string& argv0,
     _exit(127);
   }
   int status = 0;
-  waitpid(pid, &status, 0);
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
   ProcessResult result;
+  result.maxResidentKiB = usage.ru_maxrss;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.out = lineFeedsOnly(readFile(outPath));
   result.err = lineFeedsOnly(readFile(errPath));
