@@ -38,7 +38,7 @@ void watchSignals(const std::string& path) {
   std::memcpy(pendingPath, path.c_str(), path.size() + 1);
   struct sigaction action {};
   action.sa_handler = removePendingAndDie;
-  action.sa_flags = SA_RESETHAND | SA_NODEFER;
+  action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
   sigemptyset(&action.sa_mask);
   for (int i = 0; i < 3; ++i) {
     sigaction(kCleanupSignals[i], nullptr, &previousActions[i]);
@@ -47,6 +47,25 @@ void watchSignals(const std::string& path) {
   }
   watching = true;
 }
+
+// Holds SIGINT, SIGTERM and SIGHUP back while it lives, so that the temporary file
+// and the handler that removes it come and go together: a signal that arrives
+// meanwhile is delivered, to the right handler, when the scope ends.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : kCleanupSignals) sigaddset(&held, signal);
+    sigprocmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
 
 void unwatchSignals() {
   if (!watching) return;
@@ -101,6 +120,7 @@ void* allocatePages(size_t bytes) {
 void freePages(void* pages, size_t bytes) { munmap(pages, bytes); }
 
 PendingFile::PendingFile(const std::string& target) : target_(target), handle_(-1) {
+  const SignalsHeld held;
   for (int attempt = 0;; ++attempt) {
     path_ = target + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(attempt);
     // Mode 0666 lets the umask decide a new map's permissions, as for any new file.
@@ -117,6 +137,7 @@ PendingFile::PendingFile(const std::string& target) : target_(target), handle_(-
 }
 
 PendingFile::~PendingFile() {
+  const SignalsHeld held;
   if (!committed_) {
     if (handle_ >= 0) ::close(static_cast<int>(handle_));
     unlink(path_.c_str());
@@ -147,10 +168,15 @@ void PendingFile::commit() {
   if (fsync(fd) != 0) throw SystemError(withReason("cannot write " + path_));
   handle_ = -1;
   if (::close(fd) != 0) throw SystemError(withReason("cannot write " + path_));
-  if (std::rename(path_.c_str(), target_.c_str()) != 0) {
-    throw SystemError(withReason("cannot rename " + path_ + " to it"));
+  {
+    // Once renamed, the file is the map: no handler may remove it after that.
+    const SignalsHeld held;
+    if (std::rename(path_.c_str(), target_.c_str()) != 0) {
+      throw SystemError(withReason("cannot rename " + path_ + " to it"));
+    }
+    committed_ = true;
+    unwatchSignals();
   }
-  committed_ = true;
   syncFolder(target_);
 }
 
