@@ -19,7 +19,6 @@ int main(int argc, char** argv) {
   }
   using Clock = std::chrono::steady_clock;
   const int repetitions = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
-  wldmap::initTypeHasAux();
   std::ifstream colorFile(argv[2]);
   std::vector<std::string> warnings;
   const wldmap::TileColorTable colors = wldmap::loadTileColors(colorFile, warnings);

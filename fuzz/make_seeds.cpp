@@ -50,7 +50,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string dir = argv[1];
-  wldmap::initTypeHasAux();
 
   std::vector<std::pair<std::string, std::string>> worlds = {
       {"one-cell", wldmap::encodeWorld(header("", 1, 1), {cell(true, 0, 0, 0, false)})},

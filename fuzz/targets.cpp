@@ -18,7 +18,6 @@ std::string bytes(const uint8_t* data, size_t size) {
 
 // Reads a whole world or returns false when it is rejected as malformed.
 bool readWorld(const std::string& file, WorldHeader& header, TileGrid& grid) {
-  initTypeHasAux();
   std::istringstream in(file);
   try {
     header = readHeader(in);

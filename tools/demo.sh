@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DWLDMAP_TESTS=OFF >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DWLDMAP_TESTS=OFF -DWLDMAP_BENCH=ON >/dev/null
 cmake --build build -j "$(nproc)" >/dev/null
 
 mkdir -p build/sample

@@ -189,7 +189,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "gensample: width must be 1..100000 and height 40..100000\n");
     return 1;
   }
-  wldmap::initTypeHasAux();
   Generator generator(static_cast<int32_t>(width), static_cast<int32_t>(height), seed);
   std::ofstream out(argv[4], std::ios::binary | std::ios::trunc);
   std::string buffer = wldmap::encodeHeader(generator.header());

@@ -259,8 +259,6 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
     out << "wldmap " << WLDMAP_VERSION << std::endl;
     return 0;
   }
-
-  initTypeHasAux();
   const std::string toolFolder = folderOf(args[0]);
   bool allWritten = true;
   for (size_t i = 1; i < args.size(); ++i) {

@@ -7,19 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace wldmap {
+#include "model/color.h"
 
-// One RGBA pixel; alpha 255 is opaque, 0 invisible.
-struct Color {
-  uint8_t red;
-  uint8_t green;
-  uint8_t blue;
-  uint8_t alpha;
-  friend bool operator==(Color a, Color b) {
-    return a.red == b.red && a.green == b.green && a.blue == b.blue && a.alpha == b.alpha;
-  }
-  friend bool operator!=(Color a, Color b) { return !(a == b); }
-};
+namespace wldmap {
 
 // Tile type to colour; a later entry for a type replaces an earlier one.
 using TileColorTable = std::map<int32_t, Color>;

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "colors/colors.h"
-#include "common/large_array.h"
+#include "model/color.h"
+#include "model/large_array.h"
 
 namespace wldmap {
 
@@ -15,7 +15,7 @@ class Image {
   Image(uint32_t width, uint32_t height)
       : width_(width),
         height_(height),
-        pixels_(makeLargeArray<Color>(static_cast<size_t>(width) * height)) {}
+        pixels_(makeLargeArray<Color>(checkedProduct(width, height))) {}
 
   uint32_t width() const { return width_; }
   uint32_t height() const { return height_; }

@@ -1,4 +1,4 @@
-#include "common/large_array.h"
+#include "model/large_array.h"
 
 #include <cstdlib>
 #include <new>

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <memory>
+#include <new>
+#include <type_traits>
 
 namespace wldmap {
 
@@ -20,10 +22,19 @@ using LargeArray = std::unique_ptr<T[], LargeFree>;
 // page fault per 4 KiB. Throws std::bad_alloc.
 void* allocateLarge(size_t bytes);
 
+// a * b, or std::bad_alloc when the product does not fit in size_t: a count of
+// records that large can never be allocated.
+inline size_t checkedProduct(size_t a, size_t b) {
+  size_t product;
+  if (__builtin_mul_overflow(a, b, &product)) throw std::bad_alloc();
+  return product;
+}
+
 // An array of `count` uninitialised T (trivial types only).
 template <typename T>
 LargeArray<T> makeLargeArray(size_t count) {
-  const size_t bytes = count * sizeof(T);
+  static_assert(std::is_trivial<T>::value, "the records are left uninitialised");
+  const size_t bytes = checkedProduct(count, sizeof(T));
   return LargeArray<T>(static_cast<T*>(allocateLarge(bytes)), LargeFree{bytes});
 }
 

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "render/image.h"
+#include "model/image.h"
 
 namespace wldmap {
 

@@ -35,12 +35,21 @@ constexpr int kUnders = 3 + kKnownWalls - 1;
 
 // The finished colour of every combination of what lies under the tile, the tile
 // and the liquid, composited once each with blend; painting a cell is then one
-// lookup. The index packs under (4 bits), active, the type byte, lava and "has
-// liquid" so that it is built with shifts alone; combinations whose flags say
-// there is no tile or no liquid repeat the colour without it.
+// lookup. The index packs, from the top: under, active, the type byte, lava and
+// "has liquid", so that it is built with shifts alone; combinations whose flags
+// say there is no tile or no liquid repeat the colour without it.
+constexpr int kLiquidBits = 2;  // lava, has liquid
+constexpr int kTypeBits = 8;
+constexpr int kActiveBits = 1;
+constexpr int kTypeShift = kLiquidBits;
+constexpr int kActiveShift = kTypeShift + kTypeBits;
+constexpr int kUnderShift = kActiveShift + kActiveBits;
+static_assert(sizeof(Tile::type) * 8 == kTypeBits, "every type byte has its own entries");
+static_assert(kUnders <= 16, "under fits in the index's top bits");
+
 class Composites {
  public:
-  explicit Composites(const TileColorTable& colors) : table_(size_t(kUnders) << 11) {
+  explicit Composites(const TileColorTable& colors) : table_(size_t(kUnders) << kUnderShift) {
     Color tileColors[256];
     for (int type = 0; type < 256; ++type) tileColors[type] = lookup(colors, int8_t(type));
     const Color backgrounds[3] = {kSky, kUnderground, kRock};
@@ -49,7 +58,8 @@ class Composites {
       for (int active = 0; active < 2; ++active) {
         for (int type = 0; type < 256; ++type) {
           const Color withTile = active ? blend(base, tileColors[type]) : base;
-          const size_t at = size_t(under) << 11 | size_t(active) << 10 | size_t(type) << 2;
+          const size_t at = size_t(under) << kUnderShift | size_t(active) << kActiveShift |
+                            size_t(type) << kTypeShift;
           table_[at] = withTile;                      // no liquid
           table_[at | 1] = blend(withTile, kWater);   // liquid, not lava
           table_[at | 2] = withTile;                  // lava flag without liquid
@@ -69,8 +79,9 @@ class Composites {
   const uint8_t* undersFor(int background) const { return unders_[background]; }
 
   Color of(const Tile& t, const uint8_t* unders) const {
-    const size_t at = size_t(unders[static_cast<uint8_t>(t.wall)]) << 11 |
-                      size_t(t.active) << 10 | size_t(static_cast<uint8_t>(t.type)) << 2 |
+    const size_t at = size_t(unders[static_cast<uint8_t>(t.wall)]) << kUnderShift |
+                      size_t(t.active) << kActiveShift |
+                      size_t(static_cast<uint8_t>(t.type)) << kTypeShift |
                       size_t(t.lava) << 1 | size_t(t.liquid != 0);
     return table_[at];
   }

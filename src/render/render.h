@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "colors/colors.h"
-#include "render/image.h"
+#include "model/image.h"
 #include "world/world.h"
 
 namespace wldmap {

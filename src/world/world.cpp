@@ -6,25 +6,12 @@
 
 namespace wldmap {
 
-bool typeHasAux[kTypeHasAuxSize];
-
-void initTypeHasAux() {
-  std::fill(std::begin(typeHasAux), std::end(typeHasAux), false);
-  static const int kMarked[] = {3,  5,  10, 11, 12, 13, 14, 15, 16, 17, 18, 20,
-                                21, 24, 26, 27, 28, 29, 31, 33, 34, 35, 36, 42,
-                                50, 55, 61, 71, 72, 73, 74, 77, 78, 79};
-  for (int type : kMarked) typeHasAux[type] = true;
-}
-
-bool hasAux(int type) {
-  return type >= 0 && type < kTypeHasAuxSize && typeHasAux[type];
-}
-
 // Every tile is written by the reader, so the block is left uninitialised.
 TileGrid::TileGrid(int32_t width, int32_t height)
     : width_(width),
       height_(height),
-      tiles_(makeLargeArray<Tile>(static_cast<size_t>(width) * static_cast<size_t>(height))) {}
+      tiles_(makeLargeArray<Tile>(
+          checkedProduct(static_cast<size_t>(width), static_cast<size_t>(height)))) {}
 
 namespace {
 

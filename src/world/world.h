@@ -1,12 +1,14 @@
 // The in-memory world and the reader of .wld world files.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <istream>
 #include <stdexcept>
 #include <string>
 
-#include "common/large_array.h"
+#include "model/large_array.h"
 
 namespace wldmap {
 
@@ -22,6 +24,9 @@ struct Tile {
   int8_t type;      // tile type, meaningful only when active
   int8_t wall;      // wall type, 0 = no wall
 };
+
+// The reader and renderer stream over millions of these; ten bytes, no padding.
+static_assert(sizeof(Tile) == 10, "Tile packs into 10 bytes");
 
 // The header values the tool keeps.
 struct WorldHeader {
@@ -43,9 +48,9 @@ class TileGrid {
   int32_t width() const { return width_; }
   int32_t height() const { return height_; }
   // The tiles of column x, rows 0..height-1.
-  Tile* column(int32_t x) { return tiles_.get() + static_cast<size_t>(x) * height_; }
+  Tile* column(int32_t x) { return tiles_.get() + static_cast<size_t>(x) * static_cast<size_t>(height_); }
   const Tile* column(int32_t x) const {
-    return tiles_.get() + static_cast<size_t>(x) * height_;
+    return tiles_.get() + static_cast<size_t>(x) * static_cast<size_t>(height_);
   }
   // The tile at column x, row y.
   const Tile& at(int32_t x, int32_t y) const { return column(x)[y]; }
@@ -64,13 +69,25 @@ class WorldError : public std::runtime_error {
 
 // Number of tile types that typeHasAux covers (0..99).
 constexpr int kTypeHasAuxSize = 100;
-// For each tile type 0..99, whether its cells carry aux1 and aux2 in the file.
-extern bool typeHasAux[kTypeHasAuxSize];
 
-// Clears typeHasAux and marks the types that carry extra values.
-void initTypeHasAux();
+namespace detail {
+constexpr std::array<bool, kTypeHasAuxSize> markTypes(std::initializer_list<int> types) {
+  std::array<bool, kTypeHasAuxSize> marked{};
+  for (int type : types) marked[static_cast<size_t>(type)] = true;
+  return marked;
+}
+}  // namespace detail
+
+// For each tile type 0..99, whether its cells carry aux1 and aux2 in the file.
+// A constant: it needs no set-up before a world is read.
+inline constexpr std::array<bool, kTypeHasAuxSize> typeHasAux =
+    detail::markTypes({3,  5,  10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21, 24, 26, 27, 28,
+                       29, 31, 33, 34, 35, 36, 42, 50, 55, 61, 71, 72, 73, 74, 77, 78, 79});
+
 // Whether a cell of this type carries aux1 and aux2; false outside 0..99.
-bool hasAux(int type);
+constexpr bool hasAux(int type) {
+  return type >= 0 && type < kTypeHasAuxSize && typeHasAux[static_cast<size_t>(type)];
+}
 
 // Reads the header and leaves `in` at the first cell. Throws WorldError when the
 // header is cut short, a dimension is not positive, the name length byte is 128 or

@@ -13,8 +13,6 @@ namespace {
 
 class WorldTest : public ::testing::Test {
  protected:
-  void SetUp() override { initTypeHasAux(); }
-
   static WorldHeader header(int32_t width, int32_t height, const std::string& name = "World") {
     return makeHeader(name, width, height, 12.5, 40.25);
   }
@@ -45,14 +43,37 @@ class WorldTest : public ::testing::Test {
   }
 };
 
-TEST_F(WorldTest, TypeHasAuxMarksExactlyTheListedTypes) {
-  const int marked[] = {3,  5,  10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21, 24, 26, 27, 28,
-                        29, 31, 33, 34, 35, 36, 42, 50, 55, 61, 71, 72, 73, 74, 77, 78, 79};
-  int count = 0;
-  for (int type = 0; type < kTypeHasAuxSize; ++type) count += hasAux(type);
-  EXPECT_EQ(34, count);
-  for (int type : marked) EXPECT_TRUE(hasAux(type)) << type;
-  for (int type : {0, 1, 2, 4, 80, 99}) EXPECT_FALSE(hasAux(type)) << type;
+// Which types carry two extra 16-bit values, one character per type 0..99 ('x'
+// marks them), checked by decoding cells encoded here byte by byte: a marked type
+// whose extra bytes the reader skipped, or an unmarked one whose following bytes
+// it swallowed, would decode the sentinel cell after it wrongly.
+TEST_F(WorldTest, ExtraValuesFollowExactlyTheMarkedTypes) {
+  const std::string marked =
+      "...x.x....xxxxxxxxx.xx..x.xxxx.x.xxxx....."  // 0..41
+      "x.......x....x.....x.........xxxx..xxx...."  // 42..83
+      "................";                           // 84..99
+  ASSERT_EQ(100u, marked.size());
+  std::string bytes = encodeHeader(header(100, 2));
+  for (int type = 0; type < 100; ++type) {
+    bytes += {'\x01', char(type)};                   // active, type
+    if (marked[type] == 'x') bytes += "\x34\x12\xcd\xab";  // aux1 0x1234, aux2 0xabcd
+    bytes += {'\x07', '\x00', '\x00'};                // auxFlag, no wall, no liquid
+    bytes += {'\x00', '\x09', '\x01', '\x05', '\x00'};  // sentinel: inactive, wall 5
+  }
+  const TileGrid grid = readAll(bytes);
+  for (int type = 0; type < 100; ++type) {
+    SCOPED_TRACE(type);
+    EXPECT_EQ(marked[type] == 'x', hasAux(type));
+    const Tile& cell = grid.at(type, 0);
+    EXPECT_EQ(type, cell.type);
+    EXPECT_EQ(7, cell.auxFlag);
+    if (marked[type] == 'x') {
+      EXPECT_EQ(0x1234, cell.aux1);
+      EXPECT_EQ(int16_t(0xabcd), cell.aux2);
+    }
+    EXPECT_EQ(9, grid.at(type, 1).auxFlag);
+    EXPECT_EQ(5, grid.at(type, 1).wall);
+  }
   // Outside the table's range nothing is marked.
   for (int type : {-128, -1, 100, 127, 200}) EXPECT_FALSE(hasAux(type)) << type;
 }
