@@ -26,6 +26,27 @@ enum Material : int8_t {
 constexpr int8_t kGreyWall = 1;
 constexpr int8_t kBrownWall = 2;
 
+// The world's shape, as fractions of its height.
+constexpr double kSurfaceDepth = 0.28;     // the surface level
+constexpr double kRockDepth = 0.40;        // the rock level
+constexpr double kWaterBelowLevel = 0.005; // the sea stands this far above the surface level
+constexpr double kUnderworldDepth = 0.88;  // ash and lava below here
+constexpr double kHillHeight = 0.14;       // the surface's rise and fall
+constexpr double kHillsAbove = 0.04;       // the surface's average height over its level
+constexpr double kRockEdge = 0.05;         // how far the rock boundary wanders
+constexpr double kUnderworldEdge = 0.04;   // how far the underworld's top wanders
+constexpr int32_t kDesertSand = 18;        // depth of sand under a desert
+constexpr double kTreeChance = 0.05;       // a tree in a column
+constexpr double kPlantChance = 0.35;      // a plant on a bare grass column
+constexpr double kOreChance = 0.006;       // an ore block among stone
+constexpr double kOrePick = 666;           // about 4 / kOreChance: four ores, evenly
+
+// Salts that give each feature its own noise.
+enum Salt : uint64_t {
+  kHills = 1, kRockLine, kUnderworldLine, kDeserts, kJungles, kPlants, kPlantLooks, kPools,
+  kSoilStone, kOres, kTrees, kTunnels, kCaverns, kUnderworldShape, kUnderworldRock,
+};
+
 class Noise {
  public:
   explicit Noise(uint64_t seed) : seed_(seed) {}
@@ -69,10 +90,10 @@ class Generator {
  public:
   Generator(int32_t width, int32_t height, uint64_t seed)
       : width_(width), height_(height), noise_(seed) {
-    surfaceLevel_ = std::floor(height * 0.28);
-    rockLevel_ = std::floor(height * 0.40);
-    waterLine_ = surfaceLevel_ - height * 0.005;
-    hellTop_ = height * 0.88;
+    surfaceLevel_ = std::floor(height * kSurfaceDepth);
+    rockLevel_ = std::floor(height * kRockDepth);
+    waterLine_ = surfaceLevel_ - height * kWaterBelowLevel;
+    hellTop_ = height * kUnderworldDepth;
   }
 
   wldmap::WorldHeader header() const {
@@ -83,11 +104,11 @@ class Generator {
   void column(int32_t x, std::string& out) {
     const int32_t surface = surfaceAt(x);
     const int32_t rockTop = static_cast<int32_t>(
-        rockLevel_ + (noise_.value(x / 90.0, 0, 2) - 0.5) * height_ * 0.05);
+        rockLevel_ + (noise_.value(x / 90.0, 0, kRockLine) - 0.5) * height_ * kRockEdge);
     const int32_t hellTop = static_cast<int32_t>(
-        hellTop_ + (noise_.value(x / 70.0, 0, 3) - 0.5) * height_ * 0.04);
-    const bool desert = noise_.value(x / 700.0, 0, 4) > 0.66;
-    const bool jungle = !desert && noise_.value(x / 500.0, 0, 5) > 0.76;
+        hellTop_ + (noise_.value(x / 70.0, 0, kUnderworldLine) - 0.5) * height_ * kUnderworldEdge);
+    const bool desert = noise_.value(x / 700.0, 0, kDeserts) > 0.66;
+    const bool jungle = !desert && noise_.value(x / 500.0, 0, kJungles) > 0.76;
 
     cave_.assign(static_cast<size_t>(height_) + 2, false);
     for (int32_t y = surface + 4; y < height_ - 2; ++y) cave_[y] = isCave(x, y, surface);
@@ -107,28 +128,30 @@ class Generator {
                    neighbourCanopy(x, y, desert)) {
           t = solid(kPlant);
         } else if (y == surface - 1 && !desert && treeTop < 0 &&
-                   noise_.hash(x, 0, 6) < 0.35) {
+                   noise_.hash(x, 0, kPlants) < kPlantChance) {
           t = solid(kPlant);
-          t.aux1 = static_cast<int16_t>(noise_.hash(x, 0, 7) * 8);
+          t.aux1 = static_cast<int16_t>(noise_.hash(x, 0, kPlantLooks) * 8);
         }
       } else if (y >= hellTop) {
         t = underworld(x, y, hellTop);
       } else if (cave_[y]) {
         const int8_t wall = y > rockTop ? kGreyWall : kBrownWall;
         const bool pool = y > rockTop && (!cave_[y + 1] || !cave_[y + 2]) &&
-                          noise_.value(x / 60.0, y / 60.0, 8) > 0.55;
+                          noise_.value(x / 60.0, y / 60.0, kPools) > 0.55;
         t = pool ? liquid(false, wall) : Tile{};
         t.wall = wall;
-      } else if (y < surface + (desert ? 18 : 1)) {
+      } else if (y < surface + (desert ? kDesertSand : 1)) {
         t = solid(static_cast<int8_t>(desert ? kSand : kGrass));
       } else if (y <= rockTop) {
-        t = solid(noise_.hash(x, y, 9) < 0.01 ? kStone : kSoil, y > surface + 3 ? kBrownWall : 0);
+        t = solid(noise_.hash(x, y, kSoilStone) < 0.01 ? kStone : kSoil,
+                  y > surface + 3 ? kBrownWall : 0);
       } else if (jungle && y < hellTop - 60) {
         t = solid(static_cast<int8_t>(cave_[y - 1] ? kMoss : kMud));
       } else {
-        const double roll = noise_.hash(x, y, 10);
-        const int ore = kOreCopper + static_cast<int>(roll * 666);
-        t = solid(static_cast<int8_t>(roll < 0.006 ? ore : kStone));
+        // Below kOreChance, the roll also picks one of the four ores evenly.
+        const double roll = noise_.hash(x, y, kOres);
+        const int ore = kOreCopper + static_cast<int>(roll * kOrePick);
+        t = solid(static_cast<int8_t>(roll < kOreChance ? ore : kStone));
       }
       wldmap::appendCell(out, t);
     }
@@ -136,14 +159,14 @@ class Generator {
 
  private:
   int32_t surfaceAt(int32_t x) const {
-    const double hills = noise_.fractal(x / 160.0, 0.5, 1) - 0.5;
-    return static_cast<int32_t>(surfaceLevel_ - height_ * 0.04 + hills * height_ * 0.14);
+    const double hills = noise_.fractal(x / 160.0, 0.5, kHills) - 0.5;
+    return static_cast<int32_t>(surfaceLevel_ - height_ * kHillsAbove + hills * height_ * kHillHeight);
   }
 
   // The top row of a tree trunk standing in column x, or -1 when there is none.
   int32_t treeTopAt(int32_t x, int32_t surface, bool desert) const {
-    if (desert || surface > waterLine_ || noise_.hash(x, 1, 11) >= 0.05) return -1;
-    return surface - 8 - static_cast<int32_t>(noise_.hash(x, 2, 11) * 6);
+    if (desert || surface > waterLine_ || noise_.hash(x, 1, kTrees) >= kTreeChance) return -1;
+    return surface - 8 - static_cast<int32_t>(noise_.hash(x, 2, kTrees) * 6);
   }
 
   bool neighbourCanopy(int32_t x, int32_t y, bool desert) const {
@@ -156,17 +179,19 @@ class Generator {
 
   bool isCave(int32_t x, int32_t y, int32_t surface) const {
     const double depth = static_cast<double>(y - surface) / height_;
-    const double n = noise_.fractal(x / 48.0, y / 22.0, 12);
+    const double n = noise_.fractal(x / 48.0, y / 22.0, kTunnels);
     const double tunnel = std::fabs(n - 0.5);
     return tunnel < 0.02 + 0.03 * std::min(depth * 3, 1.0) ||
-           noise_.value(x / 30.0, y / 30.0, 13) > 0.86;
+           noise_.value(x / 30.0, y / 30.0, kCaverns) > 0.86;
   }
 
   Tile underworld(int32_t x, int32_t y, int32_t hellTop) const {
     if (y >= height_ - 3) return solid(kDarkRock);
-    const double n = noise_.fractal(x / 40.0, y / 18.0, 14);
+    const double n = noise_.fractal(x / 40.0, y / 18.0, kUnderworldShape);
     if (n > 0.6) return y > hellTop + (height_ - hellTop) * 0.45 ? liquid(true) : Tile{};
-    return solid(static_cast<int8_t>(noise_.value(x / 25.0, y / 25.0, 15) > 0.6 ? kDarkRock : kAsh));
+    return solid(static_cast<int8_t>(noise_.value(x / 25.0, y / 25.0, kUnderworldRock) > 0.6
+                                         ? kDarkRock
+                                         : kAsh));
   }
 
   int32_t width_, height_;
@@ -185,8 +210,11 @@ int main(int argc, char** argv) {
   const long width = std::strtol(argv[1], nullptr, 10);
   const long height = std::strtol(argv[2], nullptr, 10);
   const unsigned long long seed = std::strtoull(argv[3], nullptr, 10);
-  if (width < 1 || height < 40 || width > 100000 || height > 100000) {
-    std::fprintf(stderr, "gensample: width must be 1..100000 and height 40..100000\n");
+  // The layers need some height to show; the cap keeps a typo from filling the disk.
+  constexpr long kMinHeight = 40, kMaxSide = 100000;
+  if (width < 1 || height < kMinHeight || width > kMaxSide || height > kMaxSide) {
+    std::fprintf(stderr, "gensample: width must be 1..%ld and height %ld..%ld\n", kMaxSide,
+                 kMinHeight, kMaxSide);
     return 1;
   }
   Generator generator(static_cast<int32_t>(width), static_cast<int32_t>(height), seed);

@@ -20,6 +20,11 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DWLDMAP_TESTS=ON -DWLDMAP_WERROR
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure
 
+echo "== the tool alone, without GoogleTest"
+cmake -S . -B build-minimal -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DWLDMAP_WERROR=ON >/dev/null
+cmake --build build-minimal -j "$jobs" >/dev/null
+[ -x build-minimal/wldmap ] && [ -f build-minimal/tilecolors.txt ] && [ ! -e build-minimal/tests ]
+
 echo "== sanitizer build"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWLDMAP_SANITIZE=ON \
   -DWLDMAP_TESTS=ON >/dev/null

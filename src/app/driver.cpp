@@ -138,8 +138,9 @@ std::vector<std::string> colorFileCandidates(const std::string& toolFolder,
 
 namespace {
 
-// Maps one world: every stage line from "Parsing header" to "Done!", or to the
-// error line. Whether the map was written.
+// Maps one world: the stage lines from "Parsing header" to "Saving image as", or
+// to the error line. Whether the map was written. Everything it allocated is
+// released when it returns.
 bool mapWorld(const std::string& worldPath, const std::string& toolFolder,
               const std::string& exePath, std::ostream& out, std::ostream& err) {
   out << "Parsing header" << std::endl;
@@ -207,7 +208,6 @@ bool mapWorld(const std::string& worldPath, const std::string& toolFolder,
     err << "error: " << subject << ": " << e.what() << std::endl;
     return false;
   }
-  out << "Done!" << std::endl;
   return true;
 }
 
@@ -262,7 +262,11 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
   const std::string toolFolder = folderOf(args[0]);
   bool allWritten = true;
   for (size_t i = 1; i < args.size(); ++i) {
-    allWritten &= mapWorld(args[i], toolFolder, exePath, out, err);
+    if (mapWorld(args[i], toolFolder, exePath, out, err)) {
+      out << "Done!" << std::endl;
+    } else {
+      allWritten = false;
+    }
   }
   return finish(allWritten ? 0 : 2);
 }
