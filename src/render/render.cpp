@@ -37,7 +37,9 @@ constexpr int kUnders = 3 + kKnownWalls - 1;
 // and the liquid, composited once each with blend; painting a cell is then one
 // lookup. The index packs, from the top: under, active, the type byte, lava and
 // "has liquid", so that it is built with shifts alone; combinations whose flags
-// say there is no tile or no liquid repeat the colour without it.
+// say there is no tile or no liquid repeat the colour without it. Against
+// blending the four layers cell by cell: 5.3-6.2 -> 4.0 ns a cell on the
+// 8400 x 2400 sample (build-bench/wldmap_stages).
 constexpr int kLiquidBits = 2;  // lava, has liquid
 constexpr int kTypeBits = 8;
 constexpr int kActiveBits = 1;
@@ -131,7 +133,8 @@ Image renderMap(const WorldHeader& header, const TileGrid& grid, const TileColor
     for (int32_t x = 0; x < width; ++x) {
       const Tile* cells = grid.column(x) + top;
       // Each column's run starts a new stream the hardware has not seen yet, so
-      // fetch the next column's run while this one is painted.
+      // fetch the next column's run while this one is painted: 9.6 -> 4.0 ns a
+      // cell on the 8400 x 2400 sample (build-bench/wldmap_stages).
       if (x + 1 < width) {
         const char* next = reinterpret_cast<const char*>(grid.column(x + 1) + top);
         for (size_t offset = 0; offset < chunkBytes; offset += 64) __builtin_prefetch(next + offset);

@@ -163,54 +163,17 @@ inline const unsigned char* decodeCell(const unsigned char* p, const bool* aux, 
   return p;
 }
 
-// The encoding of the cell decoded last, kept so that a run of identical cells
-// (open sky, solid stone) is copied rather than decoded again. Bytes are compared
-// as two little-endian words, the first byte lowest.
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "LastCell masks assume little-endian");
-class LastCell {
- public:
-  // Whether the cell at p is encoded exactly as the last one; reads 16 bytes.
-  bool matches(const unsigned char* p) const {
-    uint64_t low, high;
-    std::memcpy(&low, p, 8);
-    std::memcpy(&high, p + 8, 8);
-    return (((low ^ low_) & lowMask_) | ((high ^ high_) & highMask_)) == 0;
-  }
-  size_t length() const { return length_; }
-  const Tile& tile() const { return tile_; }
-
-  // Remembers the `length` bytes at p (16 readable) and the tile they decode to.
-  void remember(const unsigned char* p, size_t length, const Tile& tile) {
-    lowMask_ = length >= 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * length)) - 1;
-    highMask_ = length > 8 ? (uint64_t(1) << (8 * (length - 8))) - 1 : 0;
-    std::memcpy(&low_, p, 8);
-    std::memcpy(&high_, p + 8, 8);
-    low_ &= lowMask_;
-    high_ &= highMask_;
-    length_ = length;
-    tile_ = tile;
-  }
-
- private:
-  uint64_t low_ = 0, high_ = 0;
-  uint64_t lowMask_ = 0, highMask_ = 0;  // no bytes yet: the first test is against nothing
-  size_t length_ = 0;
-  Tile tile_{};
-};
-
 }  // namespace
 
 TileGrid readTiles(std::istream& in, const WorldHeader& header) {
   // One flag per stored type byte, so the hot loop indexes instead of range-checking.
   bool aux[256];
   for (int type = 0; type < 256; ++type) aux[type] = hasAux(type);
-  // Bytes that must be readable at a cell: a whole cell, and the 16 a match reads.
-  constexpr size_t kLookahead = 16;
-  static_assert(kLookahead >= kMaxCellBytes, "a cell must fit in the lookahead");
+  // Bytes that must be readable at a cell: the longest cell.
+  constexpr size_t kLookahead = kMaxCellBytes;
 
   TileGrid grid(header.width, header.height);
   ChunkReader reader(in);
-  LastCell last;
   const unsigned char* p = reader.end();
   for (int32_t x = 0; x < header.width; ++x) {
     Tile* column = grid.column(x);
@@ -234,14 +197,7 @@ TileGrid readTiles(std::istream& in, const WorldHeader& header) {
           continue;
         }
       }
-      if (last.length() != 0 && last.matches(p)) {
-        column[y] = last.tile();
-        p += last.length();
-        continue;
-      }
-      const unsigned char* next = decodeCell(p, aux, column[y]);
-      last.remember(p, static_cast<size_t>(next - p), column[y]);
-      p = next;
+      p = decodeCell(p, aux, column[y]);
     }
   }
   return grid;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 #include <png++/png.hpp>
 
 #include "platform/platform.h"
@@ -311,9 +312,14 @@ TEST_F(FailureTest, WorldFileProblems) {
   expectFailure({"short.wld"}, "short.wld", "header");
   writeFile(dir / "cut.wld", world.substr(0, world.size() - 1));
   expectFailure({"cut.wld"}, "cut.wld", "column 1, row 2");
-  for (auto [w, h] : {std::pair{0, 3}, {3, -1}, {100000, 100000}}) {
+  const std::tuple<int32_t, int32_t, std::string> sizes[] = {
+      {0, 3, "world size 0 x 3 is not valid"},
+      {3, -1, "world size 3 x -1 is not valid"},
+      {100000, 100000, "header declares 100000 x 100000 cells, but only 64 bytes follow"},
+  };
+  for (const auto& [w, h, what] : sizes) {
     writeFile(dir / "size.wld", encodeHeader(header("Home", w, h)) + std::string(64, '\0'));
-    expectFailure({"size.wld"}, "size.wld", "x");
+    expectFailure({"size.wld"}, "size.wld", what);
   }
   std::string longName = encodeWorld(header(std::string(200, 'n'), 1, 1), {Tile{}});
   writeFile(dir / "name.wld", longName);
