@@ -434,6 +434,31 @@ TEST_F(EndToEndTest, PeakMemoryOfSeveralWorldsIsThatOfOne) {
   EXPECT_LT(two.maxResidentKiB, one.maxResidentKiB + gridAndImageKiB / 4);
 }
 
+// Starts the tool on `world` in `cwd` with standard output on `out` and standard
+// input from `in` (/dev/null when -1); the pid.
+pid_t startTool(const std::string& cwd, const std::string& world, int out, int in = -1) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (in < 0) in = open("/dev/null", O_RDONLY);
+    if (in < 0 || chdir(cwd.c_str()) != 0) _exit(127);
+    dup2(in, 0);
+    dup2(out, 1);
+    execl(WLDMAP_EXE, WLDMAP_EXE, world.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
+
+// Reads from fd until the text has arrived or the other end is closed.
+std::string readUntil(int fd, const std::string& text) {
+  std::string all;
+  char buffer[256];
+  for (ssize_t n; all.find(text) == std::string::npos && (n = read(fd, buffer, sizeof buffer)) > 0;) {
+    all.append(buffer, static_cast<size_t>(n));
+  }
+  return all;
+}
+
 // A console left open after a drop holds no map: the grid and the image are
 // released before the tool waits for Enter.
 TEST_F(EndToEndTest, MemoryIsReleasedBeforeTheFinalRead) {
@@ -441,24 +466,10 @@ TEST_F(EndToEndTest, MemoryIsReleasedBeforeTheFinalRead) {
   int input[2], output[2];
   ASSERT_EQ(0, pipe(input));
   ASSERT_EQ(0, pipe(output));
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(input[0], 0);
-    dup2(output[1], 1);
-    close(input[1]);
-    close(output[0]);
-    if (chdir(dir.path().c_str()) != 0) _exit(127);
-    execl(WLDMAP_EXE, WLDMAP_EXE, "big.wld", static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  const pid_t pid = startTool(dir.path(), "big.wld", output[1], input[0]);
   close(input[0]);
   close(output[1]);
-  std::string out;
-  char buffer[256];
-  for (ssize_t n; out.find("Done!") == std::string::npos &&
-                  (n = read(output[0], buffer, sizeof buffer)) > 0;) {
-    out.append(buffer, static_cast<size_t>(n));
-  }
+  readUntil(output[0], "Done!");
   // Now it waits for its one character; see what it holds meanwhile.
   std::istringstream status(readFile("/proc/" + std::to_string(pid) + "/status"));
   long residentKiB = -1, peakKiB = -1;
@@ -491,20 +502,6 @@ TEST_F(EndToEndTest, HelpAndVersionDoNotWaitForInput) {
   }
 }
 
-// Starts the tool on `world` in `cwd` with standard output on `out`; the pid.
-pid_t startTool(const std::string& cwd, const std::string& world, int out) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    if (in < 0 || chdir(cwd.c_str()) != 0) _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    execl(WLDMAP_EXE, WLDMAP_EXE, world.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  return pid;
-}
-
 // Progress that cannot be written is no reason to give up the map.
 TEST_F(EndToEndTest, ClosedPipeOnStandardOutputStillWritesTheMap) {
   writeFile(dir / "w.wld", smallWorld("Home"));
@@ -530,12 +527,7 @@ TEST_F(EndToEndTest, SignalDuringTheSaveLeavesNothingBehind) {
     const pid_t pid = startTool(dir.path(), "w.wld", ends[1]);
     close(ends[1]);
     // Wait for the save to start, then for its temporary file to appear.
-    std::string out;
-    char buffer[256];
-    for (ssize_t n; out.find("Saving") == std::string::npos &&
-                    (n = read(ends[0], buffer, sizeof buffer)) > 0;) {
-      out.append(buffer, static_cast<size_t>(n));
-    }
+    readUntil(ends[0], "Saving");
     while (listDir(dir.path()).size() < 3) usleep(200);
     kill(pid, signal);
     int status = 0;

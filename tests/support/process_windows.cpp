@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <filesystem>
+
 #include "support/process.h"
 #include "support/tempdir.h"
 
@@ -7,14 +9,7 @@ namespace wldmap {
 
 namespace {
 
-std::wstring widen(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int size = static_cast<int>(utf8.size());
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
-  return wide;
-}
+std::wstring widen(const std::string& utf8) { return std::filesystem::u8path(utf8).wstring(); }
 
 // Quotes one argument so that the C runtime's parser gives it back unchanged.
 std::wstring quote(const std::wstring& arg) {
