@@ -132,6 +132,13 @@ constexpr double kFixedMiB = 32;              // ...plus this much
 constexpr double kLinearity = 1.3;            // time per cell, smallest vs largest world
 constexpr int kSampleSeed = 1;
 
+// A number as written in prose: 1.3, 16, 32.
+std::string plain(double value) {
+  std::ostringstream text;
+  text << value;
+  return text.str();
+}
+
 int main(int argc, char** argv) {
   if (argc != 6) {
     std::cerr << "usage: " << argv[0] << " WLDMAP GENSAMPLE WORK_DIR REPETITIONS REPORT.md\n";
@@ -226,13 +233,13 @@ int main(int argc, char** argv) {
   const double ratio = large.median.total / large.floor;
   const double budgetKiB = (kBytesPerCell * largeCells) / 1024.0 + kFixedMiB * 1024;
   out << "\nTargets on the " << large.width << " x " << large.height << " world:\n\n"
-      << "- end to end within " << kFloorRatio << " x the floor: " << ratio << " x, "
+      << "- end to end within " << plain(kFloorRatio) << " x the floor: " << ratio << " x, "
       << (ratio <= kFloorRatio ? "met" : "NOT met") << "\n"
-      << "- peak memory within " << kBytesPerCell << " bytes a cell + " << kFixedMiB
+      << "- peak memory within " << plain(kBytesPerCell) << " bytes a cell + " << plain(kFixedMiB)
       << " MiB: " << large.median.peakKiB / 1024.0
       << " MiB of " << budgetKiB / 1024.0 << " MiB, "
       << (large.median.peakKiB <= budgetKiB ? "met" : "NOT met") << "\n"
-      << "- time per cell of each stage within " << kLinearity
+      << "- time per cell of each stage within " << plain(kLinearity)
       << " x between the smallest and largest world: "
       << (linear ? "met" : "NOT met") << "\n"
       << "\nLoading colours reads the same 86-line file whatever the world, so its time per cell\n"
