@@ -74,7 +74,8 @@ if [ "$test" = ON ] && [ ! -f "$prefix/lib/libgtest.a" ]; then
   cmake --install "$deps/build-googletest" >/dev/null
 fi
 
-source tools/wine-session.sh
+# The tests and the test discovery run the Windows programs under Wine.
+if [ "$test" = ON ]; then source tools/wine-session.sh; fi
 
 cmake -S . -B "$out" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_FIND_ROOT_PATH="$prefix" -DWLDMAP_TESTS="$test" -DWLDMAP_WERROR=ON >/dev/null
