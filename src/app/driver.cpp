@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <new>
+#include <sstream>
 #include <stdexcept>
 
 #include "colors/colors.h"
@@ -211,13 +212,27 @@ bool mapWorld(const std::string& worldPath, const std::string& toolFolder,
   return true;
 }
 
+// The words of `text` in lines of at most 80 columns.
+std::string wrapped(const std::string& text) {
+  std::string out, line, word;
+  std::istringstream words(text);
+  while (words >> word) {
+    if (!line.empty() && line.size() + 1 + word.size() > 80) {
+      out += line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+  }
+  return out + line + "\n";
+}
+
 std::string helpText() {
   std::string places = "the folder of the path it was started by";
   for (const std::string& folder : platform::dataFolders("")) {
     places += folder.empty() ? ", then the folder of the running executable"
                              : ", then " + folder + " from there";
   }
-  return "Usage: wldmap WORLD.wld [MORE.wld ...]\n"
+  return std::string("Usage: wldmap WORLD.wld [MORE.wld ...]\n"
          "Turns each saved tile world into a PNG map, one pixel per cell: a background by\n"
          "depth, then the cell's wall, tile and water or lava.\n"
          "\n"
@@ -225,8 +240,8 @@ std::string helpText() {
          "one stored in the file: FOLDER/NAME.png. An existing map of that name is replaced.\n"
          "Worlds are mapped in the order given; one that fails does not stop the others.\n"
          "After the last one the tool waits for Enter, so a window opened for a drop stays.\n"
-         "\n"
-         "Tile colours come from tilecolors.txt, looked for in " + places + ".\n"
+         "\n") +
+         wrapped("Tile colours come from tilecolors.txt, looked for in " + places + ".") +
          "\n"
          "Exit status: 0 when every map was written, 1 when no world was given, 2 when\n"
          "any world failed.\n"
