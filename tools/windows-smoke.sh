@@ -24,19 +24,24 @@ world="$work/Worlds/Mäps 1/my world.wld"
 (cd "$work" && wine "$(windows "$build/gensample.exe")" 400 300 7 sample.wld </dev/null >/dev/null)
 mv "$work/sample.wld" "$world"
 
-(cd "$work/elsewhere" &&
-   wine "$(windows "$folder/wldmap.exe")" "$(windows "$world")" </dev/null >"$work/out" 2>"$work/err")
 expected="Parsing header
 Reading world
 Loading colors
 Generating image
 Saving image as $(windows "$work/Worlds/Mäps 1/Sample.png")
 Done!"
-if [ "$(tr -d '\r' <"$work/out")" != "$expected" ] || [ -s "$work/err" ]; then
-  echo "unexpected output from the unpacked wldmap.exe:" >&2
-  cat "$work/out" "$work/err" >&2
-  exit 1
-fi
-[ "$(head -c 8 "$work/Worlds/Mäps 1/Sample.png" | od -An -tx1 | tr -d ' ')" = 89504e470d0a1a0a ] ||
-  { echo "no PNG map beside the world" >&2; exit 1; }
-echo "windows smoke: the unpacked wldmap.exe mapped a dropped world"
+# The second drop replaces the first map in place.
+for drop in first second; do
+  (cd "$work/elsewhere" &&
+     wine "$(windows "$folder/wldmap.exe")" "$(windows "$world")" </dev/null >"$work/out" 2>"$work/err")
+  if [ "$(tr -d '\r' <"$work/out")" != "$expected" ] || [ -s "$work/err" ]; then
+    echo "unexpected output from the unpacked wldmap.exe ($drop drop):" >&2
+    cat "$work/out" "$work/err" >&2
+    exit 1
+  fi
+  [ "$(head -c 8 "$work/Worlds/Mäps 1/Sample.png" | od -An -tx1 | tr -d ' ')" = 89504e470d0a1a0a ] ||
+    { echo "no PNG map beside the world" >&2; exit 1; }
+  [ "$(ls "$work/Worlds/Mäps 1" | tr '\n' '|')" = "Sample.png|my world.wld|" ] ||
+    { echo "unexpected files beside the world: $(ls "$work/Worlds/Mäps 1")" >&2; exit 1; }
+done
+echo "windows smoke: the unpacked wldmap.exe mapped a dropped world twice"
