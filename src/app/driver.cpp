@@ -139,11 +139,12 @@ std::vector<std::string> colorFileCandidates(const std::string& toolFolder,
 
 namespace {
 
-// Maps one world: the stage lines from "Parsing header" to "Saving image as", or
-// to the error line. Whether the map was written. Everything it allocated is
-// released when it returns.
-bool mapWorld(const std::string& worldPath, const std::string& toolFolder,
-              const std::string& exePath, std::ostream& out, std::ostream& err) {
+// Maps one world, with tilecolors.txt from the first of `colorCandidates` that
+// exists: the stage lines from "Parsing header" to "Saving image as", or to the
+// error line. Whether the map was written. Everything it allocated is released
+// when it returns.
+bool mapWorld(const std::string& worldPath, const std::vector<std::string>& colorCandidates,
+              std::ostream& out, std::ostream& err) {
   out << "Parsing header" << std::endl;
   std::string subject = worldPath;  // the file a failure is reported against
   // All of it is released on return, before the next world is read.
@@ -167,13 +168,10 @@ bool mapWorld(const std::string& worldPath, const std::string& toolFolder,
     grid = readTiles(world, header);
 
     out << "Loading colors" << std::endl;
-    const std::vector<std::string> candidates = colorFileCandidates(
-        toolFolder, exePath.empty() ? std::vector<std::string>()
-                                    : platform::dataFolders(folderOf(exePath)));
-    const std::string colorPath = firstExisting(candidates);
+    const std::string colorPath = firstExisting(colorCandidates);
     if (colorPath.empty()) {
       subject = kColorFileName;
-      throw Failure("not found; looked for " + join(candidates));
+      throw Failure("not found; looked for " + join(colorCandidates));
     }
     subject = colorPath;
     std::ifstream colorFile(fs::u8path(colorPath));
@@ -274,10 +272,12 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
     out << "wldmap " << WLDMAP_VERSION << std::endl;
     return 0;
   }
-  const std::string toolFolder = folderOf(args[0]);
+  const std::vector<std::string> colorCandidates = colorFileCandidates(
+      folderOf(args[0]), exePath.empty() ? std::vector<std::string>()
+                                         : platform::dataFolders(folderOf(exePath)));
   bool allWritten = true;
   for (size_t i = 1; i < args.size(); ++i) {
-    if (mapWorld(args[i], toolFolder, exePath, out, err)) {
+    if (mapWorld(args[i], colorCandidates, out, err)) {
       out << "Done!" << std::endl;
     } else {
       allWritten = false;

@@ -61,8 +61,6 @@ class PendingFile {
   // Syncs the file, gives it the permissions of the file it replaces, renames it
   // over the target and syncs the folder. Throws SystemError.
   void commit();
-  // The temporary file's path.
-  const std::string& path() const { return path_; }
 
  private:
   std::string target_;

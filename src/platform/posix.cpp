@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 
 #include "platform/platform.h"
 
@@ -23,7 +24,8 @@ std::string withReason(const std::string& what) { return what + ": " + std::stre
 // installed, read only by the handler.
 char pendingPath[PATH_MAX];
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
-struct sigaction previousActions[3];
+constexpr size_t kCleanupCount = std::size(kCleanupSignals);
+struct sigaction previousActions[kCleanupCount];
 bool watching = false;
 
 extern "C" void removePendingAndDie(int signal) {
@@ -40,7 +42,7 @@ void watchSignals(const std::string& path) {
   action.sa_handler = removePendingAndDie;
   action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
   sigemptyset(&action.sa_mask);
-  for (int i = 0; i < 3; ++i) {
+  for (size_t i = 0; i < kCleanupCount; ++i) {
     sigaction(kCleanupSignals[i], nullptr, &previousActions[i]);
     // A signal the caller chose to ignore (nohup) stays ignored.
     if (previousActions[i].sa_handler != SIG_IGN) sigaction(kCleanupSignals[i], &action, nullptr);
@@ -70,7 +72,7 @@ class SignalsHeld {
 void unwatchSignals() {
   if (!watching) return;
   watching = false;
-  for (int i = 0; i < 3; ++i) sigaction(kCleanupSignals[i], &previousActions[i], nullptr);
+  for (size_t i = 0; i < kCleanupCount; ++i) sigaction(kCleanupSignals[i], &previousActions[i], nullptr);
 }
 
 // Makes a rename in `folder` durable. Not every file system can sync a folder;
