@@ -6,7 +6,6 @@
 //   wldmap_bench WLDMAP GENSAMPLE WORK_DIR REPETITIONS REPORT.md
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,16 +36,30 @@ struct Sample {
   long peakKiB = 0;
 };
 
+// The peak resident set of a running process, in KiB, or 0.
+long peakResidentKiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
+}
+
 // Runs the tool once, timestamping each progress line as it arrives.
 Sample runTool(const std::string& exe, const std::string& world) {
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+  int pipeFds[2], inputFds[2];
+  if (pipe(pipeFds) != 0 || pipe(inputFds) != 0) throw std::runtime_error("pipe failed");
   // posix_spawn does not copy this process's page tables, which hold the decoded
   // map, so the tool's start is not charged for the benchmark's own size.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  // Standard input is a pipe that stays open until "Done!", so the tool's own
+  // peak can be read while it waits. (rusage's peak is no use here: a spawned
+  // child starts its count from this process's own.)
+  posix_spawn_file_actions_adddup2(&actions, inputFds[0], 0);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, inputFds[0]);
+  posix_spawn_file_actions_addclose(&actions, inputFds[1]);
   posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
   posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
   char* const argv[] = {const_cast<char*>(exe.c_str()), const_cast<char*>(world.c_str()), nullptr};
@@ -56,6 +69,8 @@ Sample runTool(const std::string& exe, const std::string& world) {
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) throw std::runtime_error("cannot start " + exe);
   close(pipeFds[1]);
+  close(inputFds[0]);
+  long peakKiB = 0;
   std::map<std::string, Clock::time_point> seen;
   std::string line;
   char buffer[4096];
@@ -67,13 +82,18 @@ Sample runTool(const std::string& exe, const std::string& world) {
         continue;
       }
       seen.emplace(line.substr(0, line.rfind("Saving image as", 0) == 0 ? 15 : line.size()), now);
+      if (line == "Done!") {
+        peakKiB = peakResidentKiB(pid);
+        close(inputFds[1]);
+        inputFds[1] = -1;
+      }
       line.clear();
     }
   }
   close(pipeFds[0]);
+  if (inputFds[1] >= 0) close(inputFds[1]);
   int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
+  waitpid(pid, &status, 0);
   const Clock::time_point end = Clock::now();
   for (const char* key : {"Parsing header", "Loading colors", "Generating image",
                           "Saving image as", "Done!"}) {
@@ -89,7 +109,7 @@ Sample runTool(const std::string& exe, const std::string& world) {
   s.render = seconds(seen["Generating image"], seen["Saving image as"]);
   s.save = seconds(seen["Saving image as"], seen["Done!"]);
   s.exit = seconds(seen["Done!"], end);
-  s.peakKiB = usage.ru_maxrss;
+  s.peakKiB = peakKiB;
   return s;
 }
 
@@ -126,10 +146,11 @@ std::string machine() {
 }  // namespace
 
 // The targets the report checks.
-constexpr double kFloorRatio = 1.30;          // end to end against png++ alone
+constexpr double kFloorRatio = 1.20;          // end to end against png++ alone...
+constexpr double kFloorRatioFromCells = 5e6;  // ...on every world of this many cells or more
 constexpr double kBytesPerCell = 16;          // peak memory: this much a cell...
 constexpr double kFixedMiB = 32;              // ...plus this much
-constexpr double kLinearity = 1.3;            // time per cell, smallest vs largest world
+constexpr double kLinearity = 1.3;            // time per cell, largest world against smallest
 constexpr int kSampleSeed = 1;
 
 // A number as written in prose: 1.3, 16, 32.
@@ -137,6 +158,61 @@ std::string plain(double value) {
   std::ostringstream text;
   text << value;
   return text.str();
+}
+
+// A kind of world: the varied sample, and an open one whose map compresses far
+// better, so that the encoder is faster and the stages before it show more.
+struct Family {
+  const char* name;
+  const char* option;  // passed to gensample
+  const char* about;
+};
+
+constexpr Family kFamilies[] = {
+    {"sample", "", "hills, caves, ores and pools: a varied map"},
+    {"open", " --open", "open sky and long runs of one material: a map that compresses easily"},
+};
+
+// Maps one world `repetitions` times, each run followed by one timing of the floor.
+Row measure(const std::string& exe, const std::string& gensample, const std::string& folder,
+            const Family& family, int width, int height, int repetitions) {
+  const std::string world = folder + "/world.wld";
+  std::filesystem::create_directories(folder);
+  if (!std::filesystem::exists(world)) {
+    const std::string command = gensample + " " + std::to_string(width) + " " +
+                                std::to_string(height) + " " + std::to_string(kSampleSeed) + " " +
+                                world + family.option;
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("gensample failed");
+  }
+  runTool(exe, world);  // warms the page cache and writes the map
+  png::image<png::rgba_pixel> map(folder + "/Sample.png");
+  const std::string floorPath = folder + "/floor.png";
+
+  std::vector<Sample> runs;
+  std::vector<double> floors;
+  for (int i = 0; i < repetitions; ++i) {
+    runs.push_back(runTool(exe, world));
+    const Clock::time_point start = Clock::now();
+    map.write(floorPath);
+    floors.push_back(seconds(start, Clock::now()));
+  }
+  Row row{width, height, {}, median(floors)};
+  auto field = [&](double Sample::*member) {
+    std::vector<double> values;
+    for (const Sample& s : runs) values.push_back(s.*member);
+    return median(values);
+  };
+  row.median.total = field(&Sample::total);
+  row.median.startup = field(&Sample::startup);
+  row.median.read = field(&Sample::read);
+  row.median.colors = field(&Sample::colors);
+  row.median.render = field(&Sample::render);
+  row.median.save = field(&Sample::save);
+  row.median.exit = field(&Sample::exit);
+  for (const Sample& s : runs) row.median.peakKiB = std::max(row.median.peakKiB, s.peakKiB);
+  std::cerr << family.name << " " << width << " x " << height << ": " << row.median.total
+            << " s, floor " << row.floor << " s\n";
+  return row;
 }
 
 int main(int argc, char** argv) {
@@ -147,48 +223,6 @@ int main(int argc, char** argv) {
   const std::string exe = argv[1], gensample = argv[2], work = argv[3], report = argv[5];
   const int repetitions = std::max(1, std::atoi(argv[4]));
   const std::pair<int, int> sizes[] = {{1000, 500}, {4200, 1200}, {8400, 2400}};
-  std::filesystem::create_directories(work);
-
-  std::vector<Row> rows;
-  for (auto [width, height] : sizes) {
-    const std::string folder = work + "/" + std::to_string(width) + "x" + std::to_string(height);
-    const std::string world = folder + "/world.wld";
-    std::filesystem::create_directories(folder);
-    if (!std::filesystem::exists(world)) {
-      const std::string command = gensample + " " + std::to_string(width) + " " +
-                                  std::to_string(height) + " " + std::to_string(kSampleSeed) + " " + world;
-      if (std::system(command.c_str()) != 0) return 1;
-    }
-    runTool(exe, world);  // warms the page cache and writes the map
-    png::image<png::rgba_pixel> map(folder + "/Sample.png");
-    const std::string floorPath = folder + "/floor.png";
-
-    std::vector<Sample> runs;
-    std::vector<double> floors;
-    for (int i = 0; i < repetitions; ++i) {
-      runs.push_back(runTool(exe, world));
-      const Clock::time_point start = Clock::now();
-      map.write(floorPath);
-      floors.push_back(seconds(start, Clock::now()));
-    }
-    Row row{width, height, {}, median(floors)};
-    auto field = [&](double Sample::*member) {
-      std::vector<double> values;
-      for (const Sample& s : runs) values.push_back(s.*member);
-      return median(values);
-    };
-    row.median.total = field(&Sample::total);
-    row.median.startup = field(&Sample::startup);
-    row.median.read = field(&Sample::read);
-    row.median.colors = field(&Sample::colors);
-    row.median.render = field(&Sample::render);
-    row.median.save = field(&Sample::save);
-    row.median.exit = field(&Sample::exit);
-    for (const Sample& s : runs) row.median.peakKiB = std::max(row.median.peakKiB, s.peakKiB);
-    rows.push_back(row);
-    std::cerr << width << " x " << height << ": " << row.median.total << " s, floor " << row.floor
-              << " s\n";
-  }
 
   std::ostringstream out;
   out.setf(std::ios::fixed);
@@ -197,53 +231,68 @@ int main(int argc, char** argv) {
       << "Median of " << repetitions
       << " runs of `wldmap` per world, each followed by one timing of the floor: png++\n"
       << "writing the same map to a file with libpng's default settings. Stage times come from\n"
-      << "the arrival of the progress lines; peak memory is the largest resident set seen.\n\n"
-      << "| world | cells | wldmap (s) | floor (s) | ratio | start | read | colours | render | "
-         "save | exit | peak RSS (MiB) | budget (MiB) |\n"
-      << "|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
-  for (const Row& r : rows) {
-    const double cells = double(r.width) * r.height;
-    const double budget = (kBytesPerCell * cells) / 1048576.0 + kFixedMiB;
-    out.precision(3);
-    out << "| " << r.width << " x " << r.height << " | " << static_cast<long>(cells) << " | "
-        << r.median.total << " | " << r.floor << " | " << r.median.total / r.floor << " | "
-        << r.median.startup << " | " << r.median.read << " | " << r.median.colors << " | "
-        << r.median.render << " | " << r.median.save << " | " << r.median.exit << " | ";
-    out.precision(1);
-    out << r.median.peakKiB / 1024.0 << " | " << budget << " |\n";
-  }
+      << "the arrival of the progress lines; peak memory is the largest resident set seen.\n"
+      << "The map is painted while it is encoded, so the save includes the painting that\n"
+      << "is not hidden behind the encoder.\n";
 
-  const Row& small = rows.front();
-  const Row& large = rows.back();
-  const double smallCells = double(small.width) * small.height;
-  const double largeCells = double(large.width) * large.height;
-  out.precision(3);
-  out << "\nTime per cell (ns) of the stages that work on cells, smallest and largest world:\n\n"
-      << "| stage | " << small.width << " x " << small.height << " | " << large.width << " x "
-      << large.height << " | ratio |\n|---|---|---|---|\n";
-  bool linear = true;
-  for (auto [name, member] : {std::pair{"read", &Sample::read}, {"render", &Sample::render},
-                              {"save", &Sample::save}}) {
-    const double a = small.median.*member / smallCells * 1e9;
-    const double b = large.median.*member / largeCells * 1e9;
-    const double ratio = std::max(a, b) / std::min(a, b);
-    linear = linear && ratio <= kLinearity;
-    out << "| " << name << " | " << a << " | " << b << " | " << ratio << " |\n";
+  std::vector<std::string> targets;
+  bool ratiosMet = true, memoryMet = true;
+  for (const Family& family : kFamilies) {
+    std::vector<Row> rows;
+    for (auto [width, height] : sizes) {
+      const std::string folder = work + "/" + family.name + "/" + std::to_string(width) + "x" +
+                                 std::to_string(height);
+      rows.push_back(measure(exe, gensample, folder, family, width, height, repetitions));
+    }
+
+    out << "\n## " << family.name << ": " << family.about << "\n\n"
+        << "| world | cells | wldmap (s) | floor (s) | ratio | start | read | colours | render | "
+           "save | exit | peak RSS (MiB) | budget (MiB) |\n"
+        << "|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
+    for (const Row& r : rows) {
+      const double cells = double(r.width) * r.height;
+      const double budget = (kBytesPerCell * cells) / 1048576.0 + kFixedMiB;
+      const double ratio = r.median.total / r.floor;
+      if (cells >= kFloorRatioFromCells) ratiosMet = ratiosMet && ratio <= kFloorRatio;
+      memoryMet = memoryMet && r.median.peakKiB / 1024.0 <= budget;
+      out.precision(3);
+      out << "| " << r.width << " x " << r.height << " | " << static_cast<long>(cells) << " | "
+          << r.median.total << " | " << r.floor << " | " << ratio << " | " << r.median.startup
+          << " | " << r.median.read << " | " << r.median.colors << " | " << r.median.render
+          << " | " << r.median.save << " | " << r.median.exit << " | ";
+      out.precision(1);
+      out << r.median.peakKiB / 1024.0 << " | " << budget << " |\n";
+    }
+
+    const Row& small = rows.front();
+    const Row& large = rows.back();
+    const double smallCells = double(small.width) * small.height;
+    const double largeCells = double(large.width) * large.height;
+    out.precision(3);
+    out << "\nTime per cell (ns) of the stages that work on cells, smallest and largest world:\n\n"
+        << "| stage | " << small.width << " x " << small.height << " | " << large.width << " x "
+        << large.height << " | ratio |\n|---|---|---|---|\n";
+    bool linear = true;
+    for (auto [name, member] : {std::pair{"read", &Sample::read}, {"save", &Sample::save}}) {
+      const double a = small.median.*member / smallCells * 1e9;
+      const double b = large.median.*member / largeCells * 1e9;
+      linear = linear && b / a <= kLinearity;
+      out << "| " << name << " | " << a << " | " << b << " | " << b / a << " |\n";
+    }
+    targets.push_back(std::string("time per cell of reading and saving on the largest ") +
+                      family.name + " world within " + plain(kLinearity) +
+                      " x of the smallest's: " + (linear ? "met" : "NOT met"));
   }
-  const double ratio = large.median.total / large.floor;
-  const double budgetKiB = (kBytesPerCell * largeCells) / 1024.0 + kFixedMiB * 1024;
-  out << "\nTargets on the " << large.width << " x " << large.height << " world:\n\n"
-      << "- end to end within " << plain(kFloorRatio) << " x the floor: " << ratio << " x, "
-      << (ratio <= kFloorRatio ? "met" : "NOT met") << "\n"
+  out << "\n## Targets\n\n"
+      << "- end to end within " << plain(kFloorRatio) << " x the floor on every world of "
+      << plain(kFloorRatioFromCells / 1e6) << " million cells or more: "
+      << (ratiosMet ? "met" : "NOT met") << "\n"
       << "- peak memory within " << plain(kBytesPerCell) << " bytes a cell + " << plain(kFixedMiB)
-      << " MiB: " << large.median.peakKiB / 1024.0
-      << " MiB of " << budgetKiB / 1024.0 << " MiB, "
-      << (large.median.peakKiB <= budgetKiB ? "met" : "NOT met") << "\n"
-      << "- time per cell of each stage within " << plain(kLinearity)
-      << " x between the smallest and largest world: "
-      << (linear ? "met" : "NOT met") << "\n"
-      << "\nLoading colours reads the same 86-line file whatever the world, so its time per cell\n"
-      << "is not expected to be constant and is left out of the last comparison.\n";
+      << " MiB on every world: " << (memoryMet ? "met" : "NOT met") << "\n";
+  for (const std::string& target : targets) out << "- " << target << "\n";
+  out << "\nThe render column is what is left of painting before the save: the colour\n"
+      << "combinations and the search for unknown walls, which take about the same time\n"
+      << "whatever the world; the painting itself happens during the save.\n";
 
   std::ofstream file(report);
   file << out.str();

@@ -1,8 +1,11 @@
 // Writes a deterministic sample world: sky over a hilly surface of grass and
 // plants on soil, stone below with walled caves and ore, sand deserts, mud and
-// moss pockets, pools of water, and ash with lava near the bottom.
+// moss pockets, pools of water, and ash with lava near the bottom. With --open,
+// a plainer world whose map compresses far better: open sky over half the
+// height, gently rolling grass on soil, then stone, a few wide lakes, and a sea of
+// lava on ash at the bottom, with long runs of one material in every row.
 //
-//   gensample WIDTH HEIGHT SEED OUTPUT
+//   gensample WIDTH HEIGHT SEED OUTPUT [--open]
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -40,6 +43,11 @@ constexpr double kTreeChance = 0.05;       // a tree in a column
 constexpr double kPlantChance = 0.35;      // a plant on a bare grass column
 constexpr double kOreChance = 0.006;       // an ore block among stone
 constexpr double kOrePick = 666;           // about 4 / kOreChance: four ores, evenly
+constexpr double kOpenSkyDepth = 0.5;      // open world: the sky's average depth
+constexpr double kOpenRockDepth = 0.6;     // open world: the rock level
+constexpr double kOpenRoll = 0.06;         // open world: the surface's rise and fall
+constexpr double kOpenSeaDepth = 0.94;     // open world: the lava sea's top
+constexpr int32_t kOpenLakeDepth = 30;     // open world: the lakes' depth in rows
 
 // Salts that give each feature its own noise.
 enum Salt : uint64_t {
@@ -88,16 +96,42 @@ Tile liquid(bool lava, int8_t wall = 0) { return wldmap::makeTile(false, 0, wall
 
 class Generator {
  public:
-  Generator(int32_t width, int32_t height, uint64_t seed)
+  Generator(int32_t width, int32_t height, uint64_t seed, bool open)
       : width_(width), height_(height), noise_(seed) {
-    surfaceLevel_ = std::floor(height * kSurfaceDepth);
-    rockLevel_ = std::floor(height * kRockDepth);
+    surfaceLevel_ = std::floor(height * (open ? kOpenSkyDepth : kSurfaceDepth));
+    rockLevel_ = std::floor(height * (open ? kOpenRockDepth : kRockDepth));
     waterLine_ = surfaceLevel_ - height * kWaterBelowLevel;
     hellTop_ = height * kUnderworldDepth;
   }
 
   wldmap::WorldHeader header() const {
     return wldmap::makeHeader("Sample", width_, height_, surfaceLevel_, rockLevel_);
+  }
+
+  // Appends the cells of column x of the open world, top to bottom.
+  void openColumn(int32_t x, std::string& out) const {
+    const int32_t surface = static_cast<int32_t>(
+        height_ * kOpenSkyDepth + (noise_.value(x / 900.0, 0, kHills) - 0.5) * height_ * kOpenRoll);
+    const int32_t rockTop = static_cast<int32_t>(rockLevel_);
+    const int32_t seaTop = static_cast<int32_t>(height_ * kOpenSeaDepth);
+    const bool lake = noise_.value(x / 1200.0, 0, kPools) > 0.7;
+    for (int32_t y = 0; y < height_; ++y) {
+      Tile t{};
+      if (y < surface) {
+        if (lake && y >= surface - kOpenLakeDepth) t = liquid(false);
+      } else if (y < surface + 2) {
+        t = solid(kGrass);
+      } else if (y <= rockTop) {
+        t = solid(kSoil, kBrownWall);
+      } else if (y < seaTop) {
+        t = solid(kStone, kGreyWall);
+      } else if (y < height_ - 3) {
+        t = liquid(true);
+      } else {
+        t = solid(kAsh);
+      }
+      wldmap::appendCell(out, t);
+    }
   }
 
   // Appends the cells of column x, top to bottom.
@@ -203,8 +237,9 @@ class Generator {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: %s WIDTH HEIGHT SEED OUTPUT\n", argv[0]);
+  const bool open = argc == 6 && std::string(argv[5]) == "--open";
+  if (argc != 5 && !open) {
+    std::fprintf(stderr, "usage: %s WIDTH HEIGHT SEED OUTPUT [--open]\n", argv[0]);
     return 1;
   }
   const long width = std::strtol(argv[1], nullptr, 10);
@@ -217,11 +252,15 @@ int main(int argc, char** argv) {
                  kMinHeight, kMaxSide);
     return 1;
   }
-  Generator generator(static_cast<int32_t>(width), static_cast<int32_t>(height), seed);
+  Generator generator(static_cast<int32_t>(width), static_cast<int32_t>(height), seed, open);
   std::ofstream out(argv[4], std::ios::binary | std::ios::trunc);
   std::string buffer = wldmap::encodeHeader(generator.header());
   for (int32_t x = 0; x < width; ++x) {
-    generator.column(x, buffer);
+    if (open) {
+      generator.openColumn(x, buffer);
+    } else {
+      generator.column(x, buffer);
+    }
     if (buffer.size() > (1u << 20)) {
       out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
       buffer.clear();
