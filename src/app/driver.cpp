@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "colors/colors.h"
+#include "app/paint_ahead.h"
 #include "output/output.h"
 #include "render/render.h"
 #include "platform/platform.h"
@@ -151,7 +152,6 @@ bool mapWorld(const std::string& worldPath, const std::vector<std::string>& colo
   WorldHeader header;
   TileGrid grid;
   TileColorTable colors;
-  Image image;
   try {
     // A folder opens for reading on some systems and not on others; either way it
     // is not a world.
@@ -184,10 +184,17 @@ bool mapWorld(const std::string& worldPath, const std::vector<std::string>& colo
 
     out << "Generating image" << std::endl;
     subject = worldPath;
+    const MapPainter painter(header, grid, colors);
+    const auto width = static_cast<uint32_t>(header.width);
+    const auto height = static_cast<uint32_t>(header.height);
+    // The painter thread starts at once; its first bands are ready by the time
+    // the encoder asks for them.
+    PaintAhead paintAhead(width, height, [&painter](uint32_t top, uint32_t rows, Color* pixels) {
+      painter.paint(top, rows, pixels);
+    });
     // One flush when the stage ends, not one per line: a world full of unknown
     // walls would otherwise spend most of its time in write calls.
-    image = renderMap(header, grid, colors,
-                      [&out](int wall) { out << "Unknown wall type: " << wall << '\n'; });
+    painter.reportUnknownWalls([&out](int wall) { out << "Unknown wall type: " << wall << '\n'; });
     out.flush();
 
     const std::string outputPath =
@@ -197,9 +204,11 @@ bool mapWorld(const std::string& worldPath, const std::vector<std::string>& colo
     if (platform::sameFile(outputPath, worldPath)) {
       throw Failure("is the world file itself; it is kept, and no map is written");
     }
-    savePng(outputPath, image, [&err, &outputPath](const std::string& warning) {
-      err << "warning: " << outputPath << ": " << warning << std::endl;
-    });
+    savePng(
+        outputPath, width, height, [&paintAhead](uint32_t y) { return paintAhead.row(y); },
+        [&err, &outputPath](const std::string& warning) {
+          err << "warning: " << outputPath << ": " << warning << std::endl;
+        });
   } catch (const std::bad_alloc&) {
     err << "error: " << subject << ": not enough memory" << std::endl;
     return false;

@@ -66,22 +66,29 @@ class PendingFileBuffer : public std::streambuf {
 
 }  // namespace
 
-void writePng(std::ostream& out, const Image& image, const PngWarningHandler& onWarning) {
+void writePng(std::ostream& out, uint32_t width, uint32_t height, const RowSource& rows,
+              const PngWarningHandler& onWarning) {
   static_assert(sizeof(Color) == 4, "a pixel is four bytes: red, green, blue, alpha");
   MapWriter writer(out, onWarning);
   png::image_info info = png::make_image_info<png::rgba_pixel>();
-  info.set_width(image.width());
-  info.set_height(image.height());
+  info.set_width(width);
+  info.set_height(height);
   writer.set_image_info(info);
   writer.write_info();
-  for (uint32_t y = 0; y < image.height(); ++y) {
+  for (uint32_t y = 0; y < height; ++y) {
     // libpng copies each row before filtering it; nothing writes through this pointer.
-    writer.write_row(const_cast<png::byte*>(reinterpret_cast<const png::byte*>(image.row(y))));
+    writer.write_row(const_cast<png::byte*>(reinterpret_cast<const png::byte*>(rows(y))));
   }
   writer.write_end_info();
 }
 
-void savePng(const std::string& path, const Image& image, const PngWarningHandler& onWarning) {
+void writePng(std::ostream& out, const Image& image, const PngWarningHandler& onWarning) {
+  writePng(out, image.width(), image.height(), [&image](uint32_t y) { return image.row(y); },
+           onWarning);
+}
+
+void savePng(const std::string& path, uint32_t width, uint32_t height, const RowSource& rows,
+             const PngWarningHandler& onWarning) {
   try {
     platform::PendingFile file(path);
     PendingFileBuffer buffer(file);
@@ -89,7 +96,7 @@ void savePng(const std::string& path, const Image& image, const PngWarningHandle
     // The stream rethrows the file's own error, which png++ turns into a
     // png::error carrying its text ("cannot write ...: File too large").
     out.exceptions(std::ios::badbit);
-    writePng(out, image, onWarning);
+    writePng(out, width, height, rows, onWarning);
     buffer.drain();
     file.commit();
   } catch (const platform::SystemError& e) {
@@ -97,6 +104,11 @@ void savePng(const std::string& path, const Image& image, const PngWarningHandle
   } catch (const png::error& e) {
     throw OutputError(e.what());
   }
+}
+
+void savePng(const std::string& path, const Image& image, const PngWarningHandler& onWarning) {
+  savePng(path, image.width(), image.height(), [&image](uint32_t y) { return image.row(y); },
+          onWarning);
 }
 
 }  // namespace wldmap

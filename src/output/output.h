@@ -19,15 +19,23 @@ class OutputError : public std::runtime_error {
 // Receives each of libpng's warnings.
 using PngWarningHandler = std::function<void(const std::string& warning)>;
 
+// Hands the encoder the rows of a width x height image, top to bottom, each once;
+// the row's pixels must stay readable until the next call.
+using RowSource = std::function<const Color*(uint32_t y)>;
+
 // Encodes the image as an 8-bit RGBA PNG with libpng's default settings, rows
 // top to bottom, at any size PNG allows. libpng's warnings go to `onWarning`,
 // never to the console. Throws png::error when libpng or the stream fails.
+void writePng(std::ostream& out, uint32_t width, uint32_t height, const RowSource& rows,
+              const PngWarningHandler& onWarning);
 void writePng(std::ostream& out, const Image& image, const PngWarningHandler& onWarning);
 
 // Writes the PNG to a new temporary file beside `path`, through the handle that
 // created it, and renames it over `path` once it is complete and synced, so `path`
 // holds either its old content or the whole new image. Throws OutputError and
 // removes the temporary file on failure.
+void savePng(const std::string& path, uint32_t width, uint32_t height, const RowSource& rows,
+             const PngWarningHandler& onWarning);
 void savePng(const std::string& path, const Image& image, const PngWarningHandler& onWarning);
 
 }  // namespace wldmap

@@ -130,7 +130,8 @@ class ChunkReader {
 // Decodes one cell starting at p into t and returns the byte after it. At least
 // kMaxCellBytes must be readable from p. Every field is written, so the fields the
 // file does not carry read as zero.
-inline const unsigned char* decodeCell(const unsigned char* p, const bool* aux, Tile& t) {
+inline const unsigned char* decodeCell(const unsigned char* p, const bool* aux, Tile& t,
+                                       unsigned char& largestWall) {
   Tile c{};
   if (p[0] != 0) {
     c.active = true;
@@ -148,6 +149,7 @@ inline const unsigned char* decodeCell(const unsigned char* p, const bool* aux, 
   c.auxFlag = p[0];
   if (p[1] != 0) {
     c.wall = static_cast<int8_t>(p[2]);
+    largestWall = std::max(largestWall, p[2]);
     p += 3;
   } else {
     p += 2;
@@ -173,6 +175,7 @@ TileGrid readTiles(std::istream& in, const WorldHeader& header) {
   constexpr size_t kLookahead = kMaxCellBytes;
 
   TileGrid grid(header.width, header.height);
+  unsigned char largestWall = 0;
   ChunkReader reader(in);
   const unsigned char* p = reader.end();
   for (int32_t x = 0; x < header.width; ++x) {
@@ -186,7 +189,7 @@ TileGrid readTiles(std::istream& in, const WorldHeader& header) {
           // cell did not reach into the padding.
           unsigned char tail[kLookahead] = {};
           std::memcpy(tail, p, left);
-          const size_t used = static_cast<size_t>(decodeCell(tail, aux, column[y]) - tail);
+          const size_t used = static_cast<size_t>(decodeCell(tail, aux, column[y], largestWall) - tail);
           if (used > left) {
             throw WorldError("tile data ends early, inside the cell at column " +
                              std::to_string(x) + ", row " + std::to_string(y) + " of " +
@@ -197,9 +200,10 @@ TileGrid readTiles(std::istream& in, const WorldHeader& header) {
           continue;
         }
       }
-      p = decodeCell(p, aux, column[y]);
+      p = decodeCell(p, aux, column[y], largestWall);
     }
   }
+  grid.setLargestWall(largestWall);
   return grid;
 }
 

@@ -54,10 +54,15 @@ class TileGrid {
   }
   // The tile at column x, row y.
   const Tile& at(int32_t x, int32_t y) const { return column(x)[y]; }
+  // No tile's wall byte, read as unsigned, is above this: exact once readTiles
+  // has filled the grid, 255 for a grid filled by other means.
+  uint8_t largestWall() const { return largestWall_; }
+  void setLargestWall(uint8_t wall) { largestWall_ = wall; }
 
  private:
   int32_t width_ = 0;
   int32_t height_ = 0;
+  uint8_t largestWall_ = 255;
   LargeArray<Tile> tiles_;
 };
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <vector>
 
 #include "worldwriter/worldwriter.h"
 
@@ -155,6 +157,18 @@ TEST(RenderTest, EveryPixelMatchesAStraightforwardReference) {
     }
   }
   EXPECT_EQ(0, mismatches);
+
+  // A band painted on its own, starting and ending inside the painter's own bands,
+  // is the same stretch of the map.
+  const MapPainter painter(h, grid, colors);
+  const uint32_t top = 70, rows = 75;
+  std::vector<Color> band(size_t(width) * rows);
+  painter.paint(top, rows, band.data());
+  for (uint32_t i = 0; i < rows; ++i) {
+    EXPECT_TRUE(std::equal(band.begin() + i * width, band.begin() + (i + 1) * width,
+                           image.row(top + i)))
+        << "row " << top + i;
+  }
 }
 
 }  // namespace

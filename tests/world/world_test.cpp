@@ -176,6 +176,11 @@ TEST_F(WorldTest, DecodesEveryKindOfCellInColumnMajorOrder) {
     }
   }
   EXPECT_EQ(-56, grid.at(1, 1).wall);  // a stored wall byte of 200
+  // The reader notes the largest wall byte, so that a pass looking for unusual
+  // walls can skip worlds without any; the last cell is decoded apart from the rest.
+  EXPECT_EQ(200, grid.largestWall());
+  cells = {makeTile(false, 0, 3, 0, false), makeTile(false, 0, 14, 0, false)};
+  EXPECT_EQ(14, readAll(encodeWorld(header(1, 2), cells)).largestWall());
 }
 
 TEST_F(WorldTest, FlagsOfZeroClearTheirFields) {

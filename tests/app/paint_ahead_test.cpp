@@ -1,0 +1,60 @@
+#include "app/paint_ahead.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace wldmap {
+namespace {
+
+// A pixel that says where it belongs.
+Color marked(uint32_t x, uint32_t y) {
+  return Color{uint8_t(x), uint8_t(y), uint8_t(y >> 8), 255};
+}
+
+void paintMarked(uint32_t width, uint32_t top, uint32_t rows, Color* out) {
+  for (uint32_t y = top; y < top + rows; ++y) {
+    for (uint32_t x = 0; x < width; ++x) *out++ = marked(x, y);
+  }
+}
+
+TEST(PaintAheadTest, EveryRowArrivesWhole) {
+  // Heights below, at and across band boundaries, so the ring wraps several times.
+  for (auto [width, height] : {std::pair<uint32_t, uint32_t>{3, 1}, {1, 64}, {2, 130}, {5, 700}}) {
+    PaintAhead ahead(width, height, [width = width](uint32_t top, uint32_t rows, Color* out) {
+      paintMarked(width, top, rows, out);
+    });
+    int mismatches = 0;
+    for (uint32_t y = 0; y < height; ++y) {
+      const Color* row = ahead.row(y);
+      for (uint32_t x = 0; x < width; ++x) {
+        if (row[x] != marked(x, y) && ++mismatches < 5) {
+          ADD_FAILURE() << width << " x " << height << ": pixel " << x << "," << y;
+        }
+      }
+    }
+    EXPECT_EQ(0, mismatches);
+  }
+}
+
+TEST(PaintAheadTest, EncoderThatStopsEarlyLetsThePainterGo) {
+  // A failed save stops asking for rows; the painter must not wait forever.
+  for (int asked : {0, 1, 200}) {
+    PaintAhead ahead(4, 10000, [](uint32_t top, uint32_t rows, Color* out) {
+      paintMarked(4, top, rows, out);
+    });
+    for (int y = 0; y < asked; ++y) ahead.row(uint32_t(y));
+  }
+}
+
+TEST(PaintAheadTest, PaintingThatFailsFailsTheRowsAfterIt) {
+  PaintAhead ahead(2, 300, [](uint32_t top, uint32_t rows, Color* out) {
+    if (top >= 128) throw std::runtime_error("no more paint");
+    paintMarked(2, top, rows, out);
+  });
+  for (uint32_t y = 0; y < 128; ++y) EXPECT_EQ(marked(1, y), ahead.row(y)[1]);
+  EXPECT_THROW(ahead.row(128), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace wldmap
