@@ -19,6 +19,7 @@ PaintAhead::PaintAhead(uint32_t width, uint32_t height, PaintBand paint)
       bands_((height + bandRows_ - 1) / bandRows_),
       paint_(std::move(paint)),
       ring_(makeLargeArray<Color>(checkedProduct(checkedProduct(width, bandRows_), kSlots))),
+      filters_(new int8_t[size_t(bandRows_) * kSlots]),
       painter_(&PaintAhead::paintAll, this) {}
 
 PaintAhead::~PaintAhead() {
@@ -39,8 +40,22 @@ void PaintAhead::paintAll() {
       if (stop_) return;
     }
     const uint32_t top = band * bandRows_;
+    const uint32_t rows = std::min(bandRows_, height_ - top);
+    Color* pixels = ring_.get() + (band % kSlots) * slotPixels;
+    int8_t* filters = filters_.get() + (band % kSlots) * bandRows_;
     try {
-      paint_(top, std::min(bandRows_, height_ - top), ring_.get() + (band % kSlots) * slotPixels);
+      paint_(top, rows, pixels);
+      // The row above a band's first is the last of the band before, whose slot
+      // is not painted over until the encoder is past this band's.
+      const Color* above = band == 0 ? nullptr
+                                     : ring_.get() + ((band - 1) % kSlots) * slotPixels +
+                                           size_t(bandRows_ - 1) * width_;
+      for (uint32_t i = 0; i < rows; ++i) {
+        const Color* row = pixels + size_t(i) * width_;
+        filters[i] = static_cast<int8_t>(
+            top + i == 0 ? EncoderRow::kLibpngChooses : chooseFilter(row, above, width_));
+        above = row;
+      }
     } catch (...) {
       const std::lock_guard<std::mutex> lock(mutex_);
       failure_ = std::current_exception();
@@ -55,7 +70,7 @@ void PaintAhead::paintAll() {
   }
 }
 
-const Color* PaintAhead::row(uint32_t y) {
+EncoderRow PaintAhead::row(uint32_t y) {
   const uint32_t band = y / bandRows_;
   if (band != current_) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -65,8 +80,8 @@ const Color* PaintAhead::row(uint32_t y) {
     if (painted_ <= band) std::rethrow_exception(failure_);
     current_ = band;
   }
-  const size_t slot = band % kSlots;
-  return ring_.get() + (slot * bandRows_ + y % bandRows_) * size_t(width_);
+  const size_t at = (band % kSlots) * bandRows_ + y % bandRows_;
+  return EncoderRow{ring_.get() + at * width_, filters_[at]};
 }
 
 }  // namespace wldmap

@@ -5,18 +5,22 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "model/color.h"
 #include "model/large_array.h"
+#include "output/output.h"
 
 namespace wldmap {
 
 // The encoder takes rows one at a time on the calling thread and is the slowest
 // stage, while painting a band of rows needs nothing but the finished grid. So a
 // painter thread fills a ring of band buffers and the encoder takes rows from it:
-// on two cores the painting costs no time, and the map is never held whole.
+// on two cores the painting costs no time, and the map is never held whole. The
+// painter also picks each row's PNG filter, the encoder's costliest step that
+// does not depend on what came before it in the stream.
 // The hand-off is the ring: the painter fills band b into slot b % kSlots once
 // the encoder has moved past band b - kSlots.
 class PaintAhead {
@@ -31,10 +35,10 @@ class PaintAhead {
   PaintAhead(const PaintAhead&) = delete;
   PaintAhead& operator=(const PaintAhead&) = delete;
 
-  // The pixels of row y, waiting until its band is painted. Rows are taken in
+  // Row y and its filter, waiting until its band is painted. Rows are taken in
   // order; a row stays readable until a row of a later band is taken. Rethrows
   // what the painting threw.
-  const Color* row(uint32_t y);
+  EncoderRow row(uint32_t y);
 
  private:
   static constexpr uint32_t kSlots = 3;  // one being encoded, the next ones painted
@@ -43,6 +47,7 @@ class PaintAhead {
   const uint32_t width_, height_, bandRows_, bands_;
   const PaintBand paint_;
   LargeArray<Color> ring_;  // kSlots bands of bandRows_ rows
+  std::unique_ptr<int8_t[]> filters_;  // one per row of the ring
 
   std::mutex mutex_;
   std::condition_variable changed_;

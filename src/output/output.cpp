@@ -1,5 +1,7 @@
 #include "output/output.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 #include <png++/png.hpp>
@@ -64,7 +66,67 @@ class PendingFileBuffer : public std::streambuf {
   std::unique_ptr<char[]> buffer_{new char[kSize]};
 };
 
+// What the heuristic charges for a filtered byte: its magnitude read as signed.
+inline uint32_t cost(uint8_t v) { return std::min<uint32_t>(v, uint8_t(-v)); }
+
+// The PNG Paeth predictor, with libpng's order of preference on ties.
+inline int paeth(int a, int b, int c) {
+  const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+  return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
+// Sums of the five filters' costs over bytes [from, to) of a row, where the byte
+// bpp to the left is part of the row (from >= kBpp).
+constexpr size_t kBpp = sizeof(Color);
+constexpr int kFilters = 5;  // none, sub, up, average, Paeth
+
+void addCosts(const uint8_t* x, const uint8_t* up, size_t from, size_t to, uint64_t* sums) {
+  // Blocks short enough that 32-bit sums cannot overflow, so the loop vectorises.
+  constexpr size_t kBlock = size_t(1) << 20;
+  for (size_t start = from; start < to; start += kBlock) {
+    const size_t end = std::min(to, start + kBlock);
+    uint32_t none = 0, sub = 0, upward = 0, average = 0, predicted = 0;
+    for (size_t i = start; i < end; ++i) {
+      const int a = x[i - kBpp], b = up[i], c = up[i - kBpp];
+      none += cost(x[i]);
+      sub += cost(uint8_t(x[i] - a));
+      upward += cost(uint8_t(x[i] - b));
+      average += cost(uint8_t(x[i] - ((a + b) >> 1)));
+      predicted += cost(uint8_t(x[i] - paeth(a, b, c)));
+    }
+    sums[0] += none;
+    sums[1] += sub;
+    sums[2] += upward;
+    sums[3] += average;
+    sums[4] += predicted;
+  }
+}
+
 }  // namespace
+
+int chooseFilter(const Color* row, const Color* above, uint32_t width) {
+  const auto* x = reinterpret_cast<const uint8_t*>(row);
+  const auto* up = reinterpret_cast<const uint8_t*>(above);
+  uint64_t sums[kFilters] = {};
+  // The first pixel has nothing to its left: sub sees the byte itself, average
+  // half the byte above, Paeth the byte above.
+  for (size_t i = 0; i < kBpp; ++i) {
+    sums[0] += cost(x[i]);
+    sums[1] += cost(x[i]);
+    sums[2] += cost(uint8_t(x[i] - up[i]));
+    sums[3] += cost(uint8_t(x[i] - (up[i] >> 1)));
+    sums[4] += cost(uint8_t(x[i] - up[i]));
+  }
+  addCosts(x, up, kBpp, size_t(width) * kBpp, sums);
+  // libpng leaves out the filters that look left on an image one pixel wide.
+  constexpr int kNone = 0, kUp = 2;
+  int best = kNone;
+  for (int filter = 1; filter < kFilters; ++filter) {
+    if (width == 1 && filter != kUp) continue;
+    if (sums[filter] < sums[best]) best = filter;
+  }
+  return best;
+}
 
 void writePng(std::ostream& out, uint32_t width, uint32_t height, const RowSource& rows,
               const PngWarningHandler& onWarning) {
@@ -75,15 +137,22 @@ void writePng(std::ostream& out, uint32_t width, uint32_t height, const RowSourc
   info.set_height(height);
   writer.set_image_info(info);
   writer.write_info();
+  png_struct* png = writer.get_png_struct();
   for (uint32_t y = 0; y < height; ++y) {
+    const EncoderRow row = rows(y);
+    // The first row is left to libpng: it fixes zlib's strategy by the filters
+    // allowed then. After it, a filter chosen ahead is the only one allowed.
+    if (y > 0 && row.filter != EncoderRow::kLibpngChooses) {
+      png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE << row.filter);
+    }
     // libpng copies each row before filtering it; nothing writes through this pointer.
-    writer.write_row(const_cast<png::byte*>(reinterpret_cast<const png::byte*>(rows(y))));
+    writer.write_row(const_cast<png::byte*>(reinterpret_cast<const png::byte*>(row.pixels)));
   }
   writer.write_end_info();
 }
 
 void writePng(std::ostream& out, const Image& image, const PngWarningHandler& onWarning) {
-  writePng(out, image.width(), image.height(), [&image](uint32_t y) { return image.row(y); },
+  writePng(out, image.width(), image.height(), [&image](uint32_t y) { return EncoderRow{image.row(y)}; },
            onWarning);
 }
 
@@ -107,7 +176,7 @@ void savePng(const std::string& path, uint32_t width, uint32_t height, const Row
 }
 
 void savePng(const std::string& path, const Image& image, const PngWarningHandler& onWarning) {
-  savePng(path, image.width(), image.height(), [&image](uint32_t y) { return image.row(y); },
+  savePng(path, image.width(), image.height(), [&image](uint32_t y) { return EncoderRow{image.row(y)}; },
           onWarning);
 }
 

@@ -19,9 +19,23 @@ class OutputError : public std::runtime_error {
 // Receives each of libpng's warnings.
 using PngWarningHandler = std::function<void(const std::string& warning)>;
 
+// A row for the encoder: its pixels and, when it was chosen ahead, its filter.
+struct EncoderRow {
+  static constexpr int kLibpngChooses = -1;
+  const Color* pixels;
+  int filter = kLibpngChooses;  // a PNG filter type, 0 (none) to 4 (Paeth)
+};
+
 // Hands the encoder the rows of a width x height image, top to bottom, each once;
 // the row's pixels must stay readable until the next call.
-using RowSource = std::function<const Color*(uint32_t y)>;
+using RowSource = std::function<EncoderRow(uint32_t y)>;
+
+// The filter libpng's default heuristic picks for `row` below `above` in an image
+// `width` pixels wide: the type whose filtered bytes, read as signed, have the
+// smallest sum of magnitudes, the lower type on a tie. Choosing it on another
+// thread spares the encoder trying all five; the file stays byte for byte what
+// libpng writes on its own. Not for the first row, which libpng must choose.
+int chooseFilter(const Color* row, const Color* above, uint32_t width);
 
 // Encodes the image as an 8-bit RGBA PNG with libpng's default settings, rows
 // top to bottom, at any size PNG allows. libpng's warnings go to `onWarning`,

@@ -26,7 +26,7 @@ TEST(PaintAheadTest, EveryRowArrivesWhole) {
     });
     int mismatches = 0;
     for (uint32_t y = 0; y < height; ++y) {
-      const Color* row = ahead.row(y);
+      const Color* row = ahead.row(y).pixels;
       for (uint32_t x = 0; x < width; ++x) {
         if (row[x] != marked(x, y) && ++mismatches < 5) {
           ADD_FAILURE() << width << " x " << height << ": pixel " << x << "," << y;
@@ -52,7 +52,7 @@ TEST(PaintAheadTest, PaintingThatFailsFailsTheRowsAfterIt) {
     if (top >= 128) throw std::runtime_error("no more paint");
     paintMarked(2, top, rows, out);
   });
-  for (uint32_t y = 0; y < 128; ++y) EXPECT_EQ(marked(1, y), ahead.row(y)[1]);
+  for (uint32_t y = 0; y < 128; ++y) EXPECT_EQ(marked(1, y), ahead.row(y).pixels[1]);
   EXPECT_THROW(ahead.row(128), std::runtime_error);
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <random>
 #include <sstream>
 #include <streambuf>
 
@@ -86,20 +87,58 @@ TEST(OutputTest, WritesImagesWiderThanAMillionPixels) {
   EXPECT_EQ("IEND", chunkTypes(out.str()).back());
 }
 
-TEST(OutputTest, BytesEqualPngPlusPlusWritingItsOwnImage) {
-  // The same pixels through png::image's own writer: the files must not differ.
-  const Image image = pattern(300, 70);
-  PngImage reference(300, 70);
-  for (uint32_t y = 0; y < 70; ++y) {
-    for (uint32_t x = 0; x < 300; ++x) {
-      const Color c = image.row(y)[x];
-      reference.set_pixel(x, y, png::rgba_pixel(c.red, c.green, c.blue, c.alpha));
+// Rows made so that each of the five PNG filters suits some of them best: small
+// bytes (none), ramps (sub), the row above again (up), the average and the Paeth
+// prediction of the bytes to the left and above, and noise.
+Image filterMosaic(uint32_t width, uint32_t height, std::mt19937& random) {
+  Image image(width, height);
+  const size_t bytes = size_t(width) * 4;
+  std::vector<uint8_t> above(bytes, 0);
+  for (uint32_t y = 0; y < height; ++y) {
+    auto* x = reinterpret_cast<uint8_t*>(image.row(y));
+    const uint32_t kind = random() % 6, offset = random();
+    for (size_t i = 0; i < bytes; ++i) {
+      const int a = i >= 4 ? x[i - 4] : 0, b = above[i], c = i >= 4 ? above[i - 4] : 0;
+      const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+      const int paeth = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+      const uint8_t values[6] = {uint8_t(random() % 4),         uint8_t(i * 5 + offset),
+                                 uint8_t(b + random() % 2),      uint8_t((a + b) >> 1),
+                                 uint8_t(paeth),                 uint8_t(random())};
+      x[i] = values[kind];
     }
+    above.assign(x, x + bytes);
   }
-  std::ostringstream ours, theirs;
-  writePng(ours, image, noWarnings);
-  reference.write_stream(theirs);
-  EXPECT_EQ(theirs.str(), ours.str());
+  return image;
+}
+
+TEST(OutputTest, BytesEqualPngPlusPlusWritingItsOwnImage) {
+  // The same pixels through png::image's own writer: the files must not differ,
+  // also when each row's filter was chosen ahead instead of by libpng.
+  std::mt19937 random(5);
+  int chosen[5] = {};
+  for (auto [width, height] : {std::pair<uint32_t, uint32_t>{300, 70}, {1, 60}, {2, 60}, {37, 200}}) {
+    const Image image = width == 300 ? pattern(width, height) : filterMosaic(width, height, random);
+    PngImage reference(width, height);
+    for (uint32_t y = 0; y < height; ++y) {
+      for (uint32_t x = 0; x < width; ++x) {
+        const Color c = image.row(y)[x];
+        reference.set_pixel(x, y, png::rgba_pixel(c.red, c.green, c.blue, c.alpha));
+      }
+    }
+    std::ostringstream ours, ahead, theirs;
+    writePng(ours, image, noWarnings);
+    const RowSource rows = [&](uint32_t y) {
+      if (y == 0) return EncoderRow{image.row(0)};
+      const int filter = chooseFilter(image.row(y), image.row(y - 1), width);
+      ++chosen[filter];
+      return EncoderRow{image.row(y), filter};
+    };
+    writePng(ahead, width, height, rows, noWarnings);
+    reference.write_stream(theirs);
+    EXPECT_EQ(theirs.str(), ours.str()) << width << " x " << height;
+    EXPECT_EQ(theirs.str(), ahead.str()) << width << " x " << height;
+  }
+  for (int filter = 0; filter < 5; ++filter) EXPECT_GT(chosen[filter], 0) << "filter " << filter;
 }
 
 TEST(OutputTest, ReplacesAnExistingFile) {
