@@ -17,11 +17,17 @@ constexpr size_t kPageThreshold = size_t(4) << 20;
 
 }  // namespace
 
-void* allocateLarge(size_t bytes) {
+void* allocateLarge(size_t bytes, Populate populate) {
   void* p = bytes < kPageThreshold ? std::malloc(bytes == 0 ? 1 : bytes)
                                    : platform::allocatePages(bytes);
   if (!p) throw std::bad_alloc();
+  if (populate == Populate::kNow) populateLarge(p, bytes);
   return p;
+}
+
+void populateLarge(void* p, size_t bytes) {
+  // malloc's blocks are left to it.
+  if (bytes >= kPageThreshold) platform::populatePages(p, bytes);
 }
 
 void LargeFree::operator()(void* p) const {

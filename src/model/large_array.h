@@ -17,10 +17,18 @@ struct LargeFree {
 template <typename T>
 using LargeArray = std::unique_ptr<T[], LargeFree>;
 
+// When the pages of a large block are made present.
+enum class Populate { kNow, kByCaller };
+
 // Allocates `bytes` for records that the caller writes in full. Blocks of several
-// megabytes are mapped directly and populated up front, in one call rather than one
-// page fault per 4 KiB. Throws std::bad_alloc.
-void* allocateLarge(size_t bytes);
+// megabytes are mapped directly and, unless the caller will do it with
+// populateLarge, populated up front in one call rather than a page fault at a
+// time. Throws std::bad_alloc.
+void* allocateLarge(size_t bytes, Populate populate = Populate::kNow);
+
+// Makes a block from allocateLarge present without writing to it: safe while
+// other threads fill the block.
+void populateLarge(void* p, size_t bytes);
 
 // a * b, or std::bad_alloc when the product does not fit in size_t: a count of
 // records that large can never be allocated.
@@ -32,10 +40,16 @@ inline size_t checkedProduct(size_t a, size_t b) {
 
 // An array of `count` uninitialised T (trivial types only).
 template <typename T>
-LargeArray<T> makeLargeArray(size_t count) {
+LargeArray<T> makeLargeArray(size_t count, Populate populate = Populate::kNow) {
   static_assert(std::is_trivial<T>::value, "the records are left uninitialised");
   const size_t bytes = checkedProduct(count, sizeof(T));
-  return LargeArray<T>(static_cast<T*>(allocateLarge(bytes)), LargeFree{bytes});
+  return LargeArray<T>(static_cast<T*>(allocateLarge(bytes, populate)), LargeFree{bytes});
+}
+
+// Makes an array's pages present; see populateLarge.
+template <typename T>
+void populate(const LargeArray<T>& array) {
+  populateLarge(array.get(), array.get_deleter().bytes);
 }
 
 }  // namespace wldmap

@@ -38,8 +38,12 @@ std::vector<std::string> dataFolders(const std::string& exeFolder);
 // names such as CON or aux.txt, and valid UTF-8 only.
 extern const bool kWindowsFileNames;
 
-// Reserves and commits `bytes` of zeroed pages; nullptr when that fails.
+// Reserves and commits `bytes` of zeroed pages; nullptr when that fails. The
+// pages may not be present yet: the first touch of each can still fault.
 void* allocatePages(size_t bytes);
+// Makes pages from allocatePages present without writing to them, so it may run
+// while other threads write there. Does nothing where faults are all there is.
+void populatePages(void* pages, size_t bytes);
 // Returns pages from allocatePages.
 void freePages(void* pages, size_t bytes);
 

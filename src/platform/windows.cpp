@@ -96,6 +96,8 @@ void* allocatePages(size_t bytes) {
   return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
 
+void populatePages(void*, size_t) {}
+
 void freePages(void* pages, size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
 
 PendingFile::PendingFile(const std::string& target) : target_(target), handle_(-1) {

@@ -42,8 +42,9 @@ struct WorldHeader {
 class TileGrid {
  public:
   TileGrid() = default;
-  // Allocates width x height tiles, uninitialised.
-  TileGrid(int32_t width, int32_t height);
+  // Allocates width x height tiles, uninitialised, their pages made present now
+  // or, with Populate::kByCaller, by populatePages.
+  TileGrid(int32_t width, int32_t height, Populate populate = Populate::kNow);
 
   int32_t width() const { return width_; }
   int32_t height() const { return height_; }
@@ -58,6 +59,9 @@ class TileGrid {
   // has filled the grid, 255 for a grid filled by other means.
   uint8_t largestWall() const { return largestWall_; }
   void setLargestWall(uint8_t wall) { largestWall_ = wall; }
+  // Makes the tiles' pages present without writing to them; safe while another
+  // thread fills the grid.
+  void populatePages() const { populate(tiles_); }
 
  private:
   int32_t width_ = 0;
