@@ -2,8 +2,8 @@
 # Installs what is missing, then builds and runs every test: the Windows build and
 # its suite under Wine, the suite in a normal build (with the Windows build's map
 # compared against it) and again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then each fuzz target for WLDMAP_FUZZ_SECONDS
-# (default 60).
+# UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer, then each
+# fuzz target for WLDMAP_FUZZ_SECONDS (default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,6 +30,14 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWLDMAP_SANITIZE
   -DWLDMAP_TESTS=ON >/dev/null
 cmake --build build-sanitize -j "$jobs"
 ctest --test-dir build-sanitize -j "$jobs" --output-on-failure
+
+echo "== thread sanitizer: the reader's helper and the painter thread"
+cmake -S . -B build-threads -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWLDMAP_SANITIZE_THREADS=ON \
+  -DWLDMAP_TESTS=ON >/dev/null
+cmake --build build-threads -j "$jobs" --target wldmap world_test app_test
+# Memory peaks and signal timing are not what they are without the sanitizer.
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-threads -j "$jobs" --output-on-failure \
+  -R 'WorldTest|PaintAheadTest|EndToEndTest' -E 'Memory|Signal'
 
 echo "== fuzzing"
 bash fuzz/run.sh "${WLDMAP_FUZZ_SECONDS:-60}"

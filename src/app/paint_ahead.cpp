@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/platform.h"
+
 namespace wldmap {
 
 namespace {
@@ -20,7 +22,7 @@ PaintAhead::PaintAhead(uint32_t width, uint32_t height, PaintBand paint)
       paint_(std::move(paint)),
       ring_(makeLargeArray<Color>(checkedProduct(checkedProduct(width, bandRows_), kSlots))),
       filters_(new int8_t[size_t(bandRows_) * kSlots]),
-      painter_(&PaintAhead::paintAll, this) {}
+      painter_(platform::startThread([this] { paintAll(); })) {}
 
 PaintAhead::~PaintAhead() {
   {

@@ -1,13 +1,15 @@
 // What differs between the systems wldmap runs on: the executable's own path,
-// large page-backed blocks, file names, and creating, syncing and atomically
-// replacing files. posix.cpp and windows.cpp each implement all of it; paths are
+// large page-backed blocks, threads and signals, file names, and creating,
+// syncing and atomically replacing files. posix.cpp and windows.cpp each implement all of it; paths are
 // UTF-8 on both.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace wldmap {
@@ -37,6 +39,11 @@ std::vector<std::string> dataFolders(const std::string& exeFolder);
 // Whether file names must also follow Windows' rules: no < > : " | ? *, no device
 // names such as CON or aux.txt, and valid UTF-8 only.
 extern const bool kWindowsFileNames;
+
+// Starts `job` on a new thread that leaves the process's signals to the others:
+// SIGINT and the like must reach the main thread, which holds them back around
+// creating and renaming the map's temporary file.
+std::thread startThread(std::function<void()> job);
 
 // Reserves and commits `bytes` of zeroed pages; nullptr when that fails. The
 // pages may not be present yet: the first touch of each can still fault.

@@ -112,6 +112,21 @@ std::vector<std::string> dataFolders(const std::string& exeFolder) {
 
 const bool kWindowsFileNames = false;
 
+std::thread startThread(std::function<void()> job) {
+  // A new thread starts with its creator's signal mask.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &previous);
+  try {
+    std::thread thread(std::move(job));
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return thread;
+  } catch (...) {
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    throw;
+  }
+}
+
 void* allocatePages(size_t bytes) {
   // Plain 4 KiB pages. 2 MiB pages read and paint faster when the memory was in
   // use a moment ago, but in a virtual machine that hands free memory back to its

@@ -96,6 +96,9 @@ void* allocatePages(size_t bytes) {
   return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
 
+// Console events come on a thread of their own; there is nothing to steer.
+std::thread startThread(std::function<void()> job) { return std::thread(std::move(job)); }
+
 void populatePages(void*, size_t) {}
 
 void freePages(void* pages, size_t) { VirtualFree(pages, 0, MEM_RELEASE); }

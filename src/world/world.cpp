@@ -6,6 +6,8 @@
 #include <memory>
 #include <thread>
 
+#include "platform/platform.h"
+
 namespace wldmap {
 
 // Every tile is written by the reader, so the block is left uninitialised.
@@ -107,7 +109,7 @@ namespace {
 // when the scope is left by an exception.
 class Helper {
  public:
-  explicit Helper(std::function<void()> job) : thread_(std::move(job)) {}
+  explicit Helper(std::function<void()> job) : thread_(platform::startThread(std::move(job))) {}
   ~Helper() { thread_.join(); }
   Helper(const Helper&) = delete;
   Helper& operator=(const Helper&) = delete;

@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <stdexcept>
+
+#ifndef _WIN32
+#include <pthread.h>
+#include <signal.h>
+#endif
 
 namespace wldmap {
 namespace {
@@ -55,6 +61,24 @@ TEST(PaintAheadTest, PaintingThatFailsFailsTheRowsAfterIt) {
   for (uint32_t y = 0; y < 128; ++y) EXPECT_EQ(marked(1, y), ahead.row(y).pixels[1]);
   EXPECT_THROW(ahead.row(128), std::runtime_error);
 }
+
+#ifndef _WIN32
+TEST(PaintAheadTest, PainterLeavesSignalsToTheMainThread) {
+  // The main thread holds SIGINT back while it creates and renames the map's
+  // temporary file; a painter that could take it would run the clean-up then.
+  std::atomic<bool> blocked{false};
+  {
+    PaintAhead ahead(1, 1, [&blocked](uint32_t, uint32_t, Color* out) {
+      sigset_t mask;
+      pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+      blocked = sigismember(&mask, SIGINT) == 1 && sigismember(&mask, SIGTERM) == 1;
+      *out = Color{};
+    });
+    ahead.row(0);
+  }
+  EXPECT_TRUE(blocked);
+}
+#endif
 
 }  // namespace
 }  // namespace wldmap
