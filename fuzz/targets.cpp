@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "colors/colors.h"
+#include "output/output.h"
 #include "render/render.h"
 #include "world/world.h"
 #include "worldwriter/worldwriter.h"
@@ -98,6 +99,21 @@ void fuzzPipeline(const uint8_t* data, size_t size) {
     }
   }
   if (unknownWalls != wallsWithoutColour) __builtin_trap();
+
+  // Filters chosen ahead, as the painter thread does, must give the very bytes
+  // that libpng's own choice gives.
+  std::ostringstream byLibpng, ahead;
+  const PngWarningHandler ignore = [](const std::string&) {};
+  writePng(byLibpng, image, ignore);
+  writePng(
+      ahead, image.width(), image.height(),
+      [&image](uint32_t y) {
+        return y == 0 ? EncoderRow{image.row(0)}
+                      : EncoderRow{image.row(y), chooseFilter(image.row(y), image.row(y - 1),
+                                                              image.width())};
+      },
+      ignore);
+  if (byLibpng.str() != ahead.str()) __builtin_trap();
 }
 
 }  // namespace wldmap
