@@ -1,5 +1,8 @@
-// Times the reading and rendering stages in-process, several times each, on one
-// world file; prints the best time per cell. A quick loop for tuning those stages.
+// Times the stages in-process, several times each, on one world file and prints
+// the best time per cell of each: reading; the painter thread's work (painting a
+// band and choosing its rows' filters); and the encoder's, given those filters.
+// The painter thread costs nothing while its work per cell stays below the
+// encoder's. A quick loop for tuning the stages.
 //
 //   wldmap_stages WORLD.wld COLORS.txt [REPETITIONS]
 #include <algorithm>
@@ -7,10 +10,24 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <streambuf>
+#include <vector>
 
 #include "colors/colors.h"
+#include "output/output.h"
 #include "render/render.h"
 #include "world/world.h"
+
+namespace {
+
+// Counts what is written and keeps none of it.
+class NullBuffer : public std::streambuf {
+ protected:
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
@@ -18,26 +35,53 @@ int main(int argc, char** argv) {
     return 1;
   }
   using Clock = std::chrono::steady_clock;
+  auto since = [](Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
   const int repetitions = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
   std::ifstream colorFile(argv[2]);
   std::vector<std::string> warnings;
   const wldmap::TileColorTable colors = wldmap::loadTileColors(colorFile, warnings);
 
-  double bestRead = 1e9, bestRender = 1e9;
+  double bestRead = 1e9, bestPaint = 1e9, bestEncode = 1e9;
   double cells = 0;
   for (int i = 0; i < repetitions; ++i) {
     std::ifstream world(argv[1], std::ios::binary);
-    const Clock::time_point start = Clock::now();
+    Clock::time_point start = Clock::now();
     const wldmap::WorldHeader header = wldmap::readHeader(world);
     const wldmap::TileGrid grid = wldmap::readTiles(world, header);
-    const Clock::time_point read = Clock::now();
-    const wldmap::Image image = wldmap::renderMap(header, grid, colors, [](int) {});
-    const Clock::time_point rendered = Clock::now();
-    cells = double(header.width) * header.height;
-    bestRead = std::min(bestRead, std::chrono::duration<double>(read - start).count());
-    bestRender = std::min(bestRender, std::chrono::duration<double>(rendered - read).count());
+    bestRead = std::min(bestRead, since(start));
+
+    // The painter thread's work, on this thread: bands of 64 rows, then a filter
+    // for every row after the first.
+    const auto width = static_cast<uint32_t>(header.width);
+    const auto height = static_cast<uint32_t>(header.height);
+    cells = double(width) * height;
+    start = Clock::now();
+    const wldmap::MapPainter painter(header, grid, colors);
+    wldmap::Image image(width, height);
+    std::vector<int> filters(height, wldmap::EncoderRow::kLibpngChooses);
+    for (uint32_t top = 0; top < height; top += 64) {
+      const uint32_t rows = std::min(64u, height - top);
+      painter.paint(top, rows, image.row(top));
+      for (uint32_t y = std::max(top, 1u); y < top + rows; ++y) {
+        filters[y] = wldmap::chooseFilter(image.row(y), image.row(y - 1), width);
+      }
+    }
+    bestPaint = std::min(bestPaint, since(start));
+
+    NullBuffer nothing;
+    std::ostream out(&nothing);
+    start = Clock::now();
+    wldmap::writePng(
+        out, width, height,
+        [&](uint32_t y) { return wldmap::EncoderRow{image.row(y), filters[y]}; },
+        [](const std::string&) {});
+    bestEncode = std::min(bestEncode, since(start));
   }
-  std::cout << "read   " << bestRead * 1e9 / cells << " ns/cell (" << bestRead << " s)\n"
-            << "render " << bestRender * 1e9 / cells << " ns/cell (" << bestRender << " s)\n";
+  std::cout << "read          " << bestRead * 1e9 / cells << " ns/cell (" << bestRead << " s)\n"
+            << "paint+filters " << bestPaint * 1e9 / cells << " ns/cell (" << bestPaint << " s)\n"
+            << "encode        " << bestEncode * 1e9 / cells << " ns/cell (" << bestEncode
+            << " s)\n";
   return 0;
 }

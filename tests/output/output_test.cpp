@@ -89,21 +89,24 @@ TEST(OutputTest, WritesImagesWiderThanAMillionPixels) {
 
 // Rows made so that each of the five PNG filters suits some of them best: small
 // bytes (none), ramps (sub), the row above again (up), the average and the Paeth
-// prediction of the bytes to the left and above, and noise.
+// prediction of the bytes to the left and above, noise, and bytes at the ends of
+// their range, where predictions overflow a byte.
 Image filterMosaic(uint32_t width, uint32_t height, std::mt19937& random) {
   Image image(width, height);
   const size_t bytes = size_t(width) * 4;
   std::vector<uint8_t> above(bytes, 0);
   for (uint32_t y = 0; y < height; ++y) {
     auto* x = reinterpret_cast<uint8_t*>(image.row(y));
-    const uint32_t kind = random() % 6, offset = random();
+    const uint32_t kind = random() % 7, offset = random();
+    const uint8_t extremes[] = {0, 1, 2, 127, 128, 129, 253, 254, 255};
     for (size_t i = 0; i < bytes; ++i) {
       const int a = i >= 4 ? x[i - 4] : 0, b = above[i], c = i >= 4 ? above[i - 4] : 0;
       const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
       const int paeth = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-      const uint8_t values[6] = {uint8_t(random() % 4),         uint8_t(i * 5 + offset),
-                                 uint8_t(b + random() % 2),      uint8_t((a + b) >> 1),
-                                 uint8_t(paeth),                 uint8_t(random())};
+      const uint8_t values[7] = {uint8_t(random() % 4),    uint8_t(i * 5 + offset),
+                                 uint8_t(b + random() % 2), uint8_t((a + b) >> 1),
+                                 uint8_t(paeth),            uint8_t(random()),
+                                 extremes[random() % 9]};
       x[i] = values[kind];
     }
     above.assign(x, x + bytes);
