@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <png++/png.hpp>
 #include <sstream>
@@ -152,6 +153,7 @@ constexpr double kBytesPerCell = 16;          // peak memory: this much a cell..
 constexpr double kFixedMiB = 32;              // ...plus this much
 constexpr double kLinearity = 1.3;            // time per cell, largest world against smallest
 constexpr int kSampleSeed = 1;
+constexpr const char* kHistoryHeading = "## Before and after";
 
 // A number as written in prose: 1.3, 16, 32.
 std::string plain(double value) {
@@ -294,8 +296,17 @@ int main(int argc, char** argv) {
       << "combinations and the search for unknown walls, which take about the same time\n"
       << "whatever the world; the painting itself happens during the save.\n";
 
+  // The report's hand-written history, from its own heading on, is kept.
+  std::string history;
+  {
+    std::ifstream previous(report);
+    const std::string text((std::istreambuf_iterator<char>(previous)),
+                           std::istreambuf_iterator<char>());
+    const size_t at = text.find("\n" + std::string(kHistoryHeading));
+    if (at != std::string::npos) history = text.substr(at);
+  }
   std::ofstream file(report);
-  file << out.str();
+  file << out.str() << history;
   std::cout << out.str();
   return file ? 0 : 1;
 }
