@@ -10,8 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "colors/colors.h"
 #include "app/paint_ahead.h"
+#include "colors/colors.h"
 #include "output/output.h"
 #include "render/render.h"
 #include "platform/platform.h"

@@ -11,6 +11,9 @@ namespace {
 // Rows a band holds: the painter's own band height, so each band is one sweep
 // across the grid's columns.
 constexpr uint32_t kBandRows = 64;
+// Bands in the ring: one being encoded and two painted ahead; fewer when the map
+// has fewer, so a map of a few very wide rows takes no more than its own size.
+constexpr uint32_t kSlots = 3;
 
 }  // namespace
 
@@ -19,9 +22,10 @@ PaintAhead::PaintAhead(uint32_t width, uint32_t height, PaintBand paint)
       height_(height),
       bandRows_(std::min(kBandRows, height)),
       bands_((height + bandRows_ - 1) / bandRows_),
+      slots_(std::min(kSlots, bands_)),
       paint_(std::move(paint)),
-      ring_(makeLargeArray<Color>(checkedProduct(checkedProduct(width, bandRows_), kSlots))),
-      filters_(new int8_t[size_t(bandRows_) * kSlots]),
+      ring_(makeLargeArray<Color>(checkedProduct(checkedProduct(width, bandRows_), slots_))),
+      filters_(new int8_t[size_t(bandRows_) * slots_]),
       painter_(platform::startThread([this] { paintAll(); })) {}
 
 PaintAhead::~PaintAhead() {
@@ -38,19 +42,20 @@ void PaintAhead::paintAll() {
   for (uint32_t band = 0; band < bands_; ++band) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return stop_ || band < released_ + kSlots; });
+      changed_.wait(lock, [&] { return stop_ || band < released_ + slots_; });
       if (stop_) return;
     }
     const uint32_t top = band * bandRows_;
     const uint32_t rows = std::min(bandRows_, height_ - top);
-    Color* pixels = ring_.get() + (band % kSlots) * slotPixels;
-    int8_t* filters = filters_.get() + (band % kSlots) * bandRows_;
+    Color* pixels = ring_.get() + (band % slots_) * slotPixels;
+    int8_t* filters = filters_.get() + (band % slots_) * bandRows_;
+    bool failed = false;
     try {
       paint_(top, rows, pixels);
       // The row above a band's first is the last of the band before, whose slot
       // is not painted over until the encoder is past this band's.
       const Color* above = band == 0 ? nullptr
-                                     : ring_.get() + ((band - 1) % kSlots) * slotPixels +
+                                     : ring_.get() + ((band - 1) % slots_) * slotPixels +
                                            size_t(bandRows_ - 1) * width_;
       for (uint32_t i = 0; i < rows; ++i) {
         const Color* row = pixels + size_t(i) * width_;
@@ -59,16 +64,16 @@ void PaintAhead::paintAll() {
         above = row;
       }
     } catch (...) {
+      failed = true;
       const std::lock_guard<std::mutex> lock(mutex_);
       failure_ = std::current_exception();
-      stop_ = true;
     }
     {
       const std::lock_guard<std::mutex> lock(mutex_);
-      if (!failure_) painted_ = band + 1;
+      if (!failed) painted_ = band + 1;
     }
     changed_.notify_all();
-    if (failure_) return;
+    if (failed) return;
   }
 }
 
@@ -82,7 +87,7 @@ EncoderRow PaintAhead::row(uint32_t y) {
     if (painted_ <= band) std::rethrow_exception(failure_);
     current_ = band;
   }
-  const size_t at = (band % kSlots) * bandRows_ + y % bandRows_;
+  const size_t at = (band % slots_) * bandRows_ + y % bandRows_;
   return EncoderRow{ring_.get() + at * width_, filters_[at]};
 }
 

@@ -21,8 +21,8 @@ namespace wldmap {
 // on two cores the painting costs no time, and the map is never held whole. The
 // painter also picks each row's PNG filter, the encoder's costliest step that
 // does not depend on what came before it in the stream.
-// The hand-off is the ring: the painter fills band b into slot b % kSlots once
-// the encoder has moved past band b - kSlots.
+// The hand-off is the ring: the painter fills band b into slot b % 3 once the
+// encoder has moved past band b - 3.
 class PaintAhead {
  public:
   // Paints rows top..top+rows-1 into out, one row of `width` pixels after another.
@@ -41,12 +41,12 @@ class PaintAhead {
   EncoderRow row(uint32_t y);
 
  private:
-  static constexpr uint32_t kSlots = 3;  // one being encoded, the next ones painted
   void paintAll();
 
   const uint32_t width_, height_, bandRows_, bands_;
+  const uint32_t slots_;  // one band being encoded, the next ones painted
   const PaintBand paint_;
-  LargeArray<Color> ring_;  // kSlots bands of bandRows_ rows
+  LargeArray<Color> ring_;  // slots_ bands of bandRows_ rows
   std::unique_ptr<int8_t[]> filters_;  // one per row of the ring
 
   std::mutex mutex_;

@@ -26,7 +26,7 @@ void paintMarked(uint32_t width, uint32_t top, uint32_t rows, Color* out) {
 
 TEST(PaintAheadTest, EveryRowArrivesWhole) {
   // Heights below, at and across band boundaries, so the ring wraps several times.
-  for (auto [width, height] : {std::pair<uint32_t, uint32_t>{3, 1}, {1, 64}, {2, 130}, {5, 700}}) {
+  for (auto [width, height] : {std::pair<uint32_t, uint32_t>{3, 1}, {1, 64}, {4, 100}, {2, 130}, {5, 700}}) {
     PaintAhead ahead(width, height, [width = width](uint32_t top, uint32_t rows, Color* out) {
       paintMarked(width, top, rows, out);
     });
