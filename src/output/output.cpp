@@ -76,8 +76,11 @@ inline uint8_t paeth(uint8_t a, uint8_t b, uint8_t c) {
   return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
 }
 
-// floor((a + b) / 2) without leaving 8 bits.
-inline uint8_t average(uint8_t a, uint8_t b) { return uint8_t((a & b) + ((a ^ b) >> 1)); }
+// floor((a + b) / 2) without leaving 8 bits, for one byte or sixteen.
+template <typename T>
+inline T average(T a, T b) {
+  return T((a & b) + ((a ^ b) >> 1));
+}
 
 constexpr size_t kBpp = sizeof(Color);
 constexpr int kFilters = 5;  // none, sub, up, average, Paeth
@@ -140,8 +143,7 @@ size_t addCostsInVectors(const uint8_t* x, const uint8_t* up, size_t from, size_
   size_t i = from;
   for (; i + 16 <= to; i += 16) {
     const Bytes v = load(x + i), a = load(x + i - kBpp), b = load(up + i), c = load(up + i - kBpp);
-    const Bytes filtered[kFilters] = {v, v - a, v - b, v - ((a & b) + ((a ^ b) >> 1)),
-                                      v - paeth(a, b, c)};
+    const Bytes filtered[kFilters] = {v, v - a, v - b, v - average(a, b), v - paeth(a, b, c)};
     for (int f = 0; f < kFilters; ++f) {
       const auto two = reinterpret_cast<Pairs>(costs(filtered[f]));
       counts[f] += (two & 0xFF) + (two >> 8);
