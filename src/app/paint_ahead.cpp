@@ -38,42 +38,48 @@ PaintAhead::~PaintAhead() {
 }
 
 void PaintAhead::paintAll() {
-  const size_t slotPixels = size_t(width_) * bandRows_;
   for (uint32_t band = 0; band < bands_; ++band) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       changed_.wait(lock, [&] { return stop_ || band < released_ + slots_; });
       if (stop_) return;
     }
-    const uint32_t top = band * bandRows_;
-    const uint32_t rows = std::min(bandRows_, height_ - top);
-    Color* pixels = ring_.get() + (band % slots_) * slotPixels;
-    int8_t* filters = filters_.get() + (band % slots_) * bandRows_;
-    bool failed = false;
+    std::exception_ptr failure;
     try {
-      paint_(top, rows, pixels);
-      // The row above a band's first is the last of the band before, whose slot
-      // is not painted over until the encoder is past this band's.
-      const Color* above = band == 0 ? nullptr
-                                     : ring_.get() + ((band - 1) % slots_) * slotPixels +
-                                           size_t(bandRows_ - 1) * width_;
-      for (uint32_t i = 0; i < rows; ++i) {
-        const Color* row = pixels + size_t(i) * width_;
-        filters[i] = static_cast<int8_t>(
-            top + i == 0 ? EncoderRow::kLibpngChooses : chooseFilter(row, above, width_));
-        above = row;
-      }
+      fill(band);
     } catch (...) {
-      failed = true;
-      const std::lock_guard<std::mutex> lock(mutex_);
-      failure_ = std::current_exception();
+      failure = std::current_exception();
     }
     {
       const std::lock_guard<std::mutex> lock(mutex_);
-      if (!failed) painted_ = band + 1;
+      if (failure) {
+        failure_ = failure;
+      } else {
+        painted_ = band + 1;
+      }
     }
     changed_.notify_all();
-    if (failed) return;
+    if (failure) return;
+  }
+}
+
+void PaintAhead::fill(uint32_t band) {
+  const size_t slotPixels = size_t(width_) * bandRows_;
+  const uint32_t top = band * bandRows_;
+  const uint32_t rows = std::min(bandRows_, height_ - top);
+  Color* pixels = ring_.get() + (band % slots_) * slotPixels;
+  int8_t* filters = filters_.get() + (band % slots_) * bandRows_;
+  paint_(top, rows, pixels);
+  // The row above a band's first is the last of the band before, whose slot is
+  // not painted over until the encoder is past this band's.
+  const Color* above = band == 0 ? nullptr
+                                 : ring_.get() + ((band - 1) % slots_) * slotPixels +
+                                       size_t(bandRows_ - 1) * width_;
+  for (uint32_t i = 0; i < rows; ++i) {
+    const Color* row = pixels + size_t(i) * width_;
+    filters[i] = static_cast<int8_t>(
+        top + i == 0 ? EncoderRow::kLibpngChooses : chooseFilter(row, above, width_));
+    above = row;
   }
 }
 

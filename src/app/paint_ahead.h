@@ -42,6 +42,8 @@ class PaintAhead {
 
  private:
   void paintAll();
+  // Paints band `band` into its slot and chooses its rows' filters.
+  void fill(uint32_t band);
 
   const uint32_t width_, height_, bandRows_, bands_;
   const uint32_t slots_;  // one band being encoded, the next ones painted

@@ -154,16 +154,19 @@ size_t addCostsInVectors(const uint8_t* x, const uint8_t* up, size_t from, size_
   return i;
 }
 
-// The same, a byte at a time, for what the vectors leave.
-void addCosts(const uint8_t* x, const uint8_t* up, size_t from, size_t to, uint64_t* sums) {
-  for (size_t i = from; i < to; ++i) {
-    const uint8_t v = x[i], a = x[i - kBpp], b = up[i], c = up[i - kBpp];
-    sums[0] += cost(v);
-    sums[1] += cost(uint8_t(v - a));
-    sums[2] += cost(uint8_t(v - b));
-    sums[3] += cost(uint8_t(v - average(a, b)));
-    sums[4] += cost(uint8_t(v - paeth(a, b, c)));
-  }
+// Adds the five filters' costs of byte v, with a to its left, b above it and c
+// above a.
+inline void addCosts(uint8_t v, uint8_t a, uint8_t b, uint8_t c, uint64_t* sums) {
+  sums[0] += cost(v);
+  sums[1] += cost(uint8_t(v - a));
+  sums[2] += cost(uint8_t(v - b));
+  sums[3] += cost(uint8_t(v - average(a, b)));
+  sums[4] += cost(uint8_t(v - paeth(a, b, c)));
+}
+
+// The image's own rows, each left to libpng's choice of filter.
+RowSource rowsOf(const Image& image) {
+  return [&image](uint32_t y) { return EncoderRow{image.row(y)}; };
 }
 
 }  // namespace
@@ -172,17 +175,12 @@ int chooseFilter(const Color* row, const Color* above, uint32_t width) {
   const auto* x = reinterpret_cast<const uint8_t*>(row);
   const auto* up = reinterpret_cast<const uint8_t*>(above);
   uint64_t sums[kFilters] = {};
-  // The first pixel has nothing to its left: sub sees the byte itself, average
-  // half the byte above, Paeth the byte above.
-  for (size_t i = 0; i < kBpp; ++i) {
-    sums[0] += cost(x[i]);
-    sums[1] += cost(x[i]);
-    sums[2] += cost(uint8_t(x[i] - up[i]));
-    sums[3] += cost(uint8_t(x[i] - (up[i] >> 1)));
-    sums[4] += cost(uint8_t(x[i] - up[i]));
-  }
+  // The first pixel has nothing to its left: the filters see zeros there.
+  for (size_t i = 0; i < kBpp; ++i) addCosts(x[i], 0, up[i], 0, sums);
   const size_t bytes = size_t(width) * kBpp;
-  addCosts(x, up, addCostsInVectors(x, up, kBpp, bytes, sums), bytes, sums);
+  for (size_t i = addCostsInVectors(x, up, kBpp, bytes, sums); i < bytes; ++i) {
+    addCosts(x[i], x[i - kBpp], up[i], up[i - kBpp], sums);
+  }
   // libpng leaves out the filters that look left on an image one pixel wide.
   constexpr int kNone = 0, kUp = 2;
   int best = kNone;
@@ -217,8 +215,7 @@ void writePng(std::ostream& out, uint32_t width, uint32_t height, const RowSourc
 }
 
 void writePng(std::ostream& out, const Image& image, const PngWarningHandler& onWarning) {
-  writePng(out, image.width(), image.height(), [&image](uint32_t y) { return EncoderRow{image.row(y)}; },
-           onWarning);
+  writePng(out, image.width(), image.height(), rowsOf(image), onWarning);
 }
 
 void savePng(const std::string& path, uint32_t width, uint32_t height, const RowSource& rows,
@@ -241,8 +238,7 @@ void savePng(const std::string& path, uint32_t width, uint32_t height, const Row
 }
 
 void savePng(const std::string& path, const Image& image, const PngWarningHandler& onWarning) {
-  savePng(path, image.width(), image.height(), [&image](uint32_t y) { return EncoderRow{image.row(y)}; },
-          onWarning);
+  savePng(path, image.width(), image.height(), rowsOf(image), onWarning);
 }
 
 }  // namespace wldmap

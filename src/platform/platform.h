@@ -1,7 +1,7 @@
 // What differs between the systems wldmap runs on: the executable's own path,
 // large page-backed blocks, threads and signals, file names, and creating,
-// syncing and atomically replacing files. posix.cpp and windows.cpp each implement all of it; paths are
-// UTF-8 on both.
+// syncing and atomically replacing files. posix.cpp and windows.cpp each
+// implement all of it; paths are UTF-8 on both.
 #pragma once
 
 #include <cstddef>

@@ -211,7 +211,8 @@ TileGrid readTiles(std::istream& in, const WorldHeader& header) {
           // cell did not reach into the padding.
           unsigned char tail[kLookahead] = {};
           std::memcpy(tail, p, left);
-          const size_t used = static_cast<size_t>(decodeCell(tail, aux, column[y], largestWall) - tail);
+          const size_t used =
+              static_cast<size_t>(decodeCell(tail, aux, column[y], largestWall) - tail);
           if (used > left) {
             throw WorldError("tile data ends early, inside the cell at column " +
                              std::to_string(x) + ", row " + std::to_string(y) + " of " +

@@ -49,7 +49,9 @@ class TileGrid {
   int32_t width() const { return width_; }
   int32_t height() const { return height_; }
   // The tiles of column x, rows 0..height-1.
-  Tile* column(int32_t x) { return tiles_.get() + static_cast<size_t>(x) * static_cast<size_t>(height_); }
+  Tile* column(int32_t x) {
+    return tiles_.get() + static_cast<size_t>(x) * static_cast<size_t>(height_);
+  }
   const Tile* column(int32_t x) const {
     return tiles_.get() + static_cast<size_t>(x) * static_cast<size_t>(height_);
   }
