@@ -50,7 +50,7 @@ if [ ! -f "$prefix/lib/libpng16.a" ]; then
     (cd "$deps/src" && apt-get source -qq "libpng1.6=$version" >/dev/null 2>&1) && break
     rm -rf "${deps:?}/src"/*
   done
-  source_dir=$(find "$deps/src" -maxdepth 1 -mindepth 1 -type d -name 'libpng1.6-*' | head -n 1)
+  source_dir=$(find "$deps/src" -maxdepth 1 -mindepth 1 -type d -name 'libpng1.6-*' -print -quit)
   [ -n "$source_dir" ] || { echo "apt-get source libpng1.6 failed" >&2; exit 1; }
   echo "Building libpng $version for Windows from Debian's source package"
   cmake -S "$source_dir" -B "$deps/build-libpng" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \

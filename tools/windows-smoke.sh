@@ -14,7 +14,8 @@ trap 'rm -rf "$work"' EXIT
 windows() { printf 'Z:%s' "${1//\//\\}"; }  # Wine's Z: drive is the Unix root
 
 mkdir -p "$work/Desktop/wldmap" "$work/Worlds/Mäps 1" "$work/elsewhere"
-unzip -q "$zip" -d "$work/Desktop/wldmap"
+# CMake unpacks zips itself; no unzip is needed.
+(cd "$work/Desktop/wldmap" && cmake -E tar xf "$zip")
 folder=$(find "$work/Desktop/wldmap" -mindepth 1 -maxdepth 1 -type d)
 listing=$(cd "$folder" && ls)
 [ "$listing" = "$(printf 'README.txt\ntilecolors.txt\nwldmap.exe')" ] ||

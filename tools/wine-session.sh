@@ -4,6 +4,12 @@
 # prefix and keep that program's output pipes open; started up front, they hold
 # no test's or build step's pipes, so nothing waits on them.
 export WINEDEBUG=-all
+# Wine writes Windows file names to disk in the locale's character set; only a
+# UTF-8 one holds every name (the C locale of a fresh system holds ASCII only).
+case "$(locale charmap 2>/dev/null)" in
+  UTF-8) ;;
+  *) export LC_ALL=C.UTF-8 ;;
+esac
 export WINEPREFIX=${WINEPREFIX:-$(pwd)/build-windows/wine}
 mkdir -p "$(dirname "$WINEPREFIX")"
 # A server left over from an earlier run would never let `wineserver -w` return.
