@@ -17,7 +17,10 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for library in libpng16-16 libstdc++6 libc6; do
   grep -q "$library" <<<"$depends" || fail "Depends lacks $library: $depends"
 done
-dpkg-deb -f "$deb" Description | grep -q 'PNG map' || fail "no description"
+# Captured first: grep -q stops at its first match, and under pipefail the writer
+# it leaves behind dies of SIGPIPE and fails the pipe.
+description=$(dpkg-deb -f "$deb" Description)
+grep -q 'PNG map' <<<"$description" || fail "no description"
 
 dpkg-deb -x "$deb" "$root/unpacked"
 [ -f "$root/unpacked/usr/share/wldmap/tilecolors.txt" ] || fail "no colour file in the package"
