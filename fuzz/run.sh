@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DWLDMAP_FUZZ=ON -DWLDMAP_TESTS=OFF \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  -DWLDMAP_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz -j "$(nproc)" --target fuzz_world fuzz_colors fuzz_pipeline >/dev/null
 
 work=$(mktemp -d)

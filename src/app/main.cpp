@@ -7,8 +7,9 @@
 int main(int argc, char** argv) {
   wldmap::platform::prepareProcess();
   try {
-    return wldmap::runDriver(wldmap::platform::arguments(argc, argv),
-                             wldmap::platform::executablePath(), std::cin, std::cout, std::cerr);
+    const std::vector<std::string> args = wldmap::platform::arguments(argc, argv);
+    return wldmap::runDriver(args, wldmap::platform::executablePath(args.empty() ? "" : args[0]),
+                             std::cin, std::cout, std::cerr);
   } catch (const std::exception& e) {
     // The driver reports its own failures; this is what escapes it, such as
     // running out of memory while taking the arguments apart.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -33,9 +34,8 @@ void populateLarge(void* p, size_t bytes);
 // a * b, or std::bad_alloc when the product does not fit in size_t: a count of
 // records that large can never be allocated.
 inline size_t checkedProduct(size_t a, size_t b) {
-  size_t product;
-  if (__builtin_mul_overflow(a, b, &product)) throw std::bad_alloc();
-  return product;
+  if (b != 0 && a > SIZE_MAX / b) throw std::bad_alloc();
+  return a * b;
 }
 
 // An array of `count` uninitialised T (trivial types only).

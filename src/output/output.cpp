@@ -7,6 +7,7 @@
 
 #include <png++/png.hpp>
 
+#include "output/filter_costs.h"
 #include "platform/platform.h"
 
 namespace wldmap {
@@ -76,83 +77,11 @@ inline uint8_t paeth(uint8_t a, uint8_t b, uint8_t c) {
   return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
 }
 
-// floor((a + b) / 2) without leaving 8 bits, for one byte or sixteen.
-template <typename T>
-inline T average(T a, T b) {
-  return T((a & b) + ((a ^ b) >> 1));
-}
+// floor((a + b) / 2) without leaving 8 bits.
+inline uint8_t average(uint8_t a, uint8_t b) { return uint8_t((a & b) + ((a ^ b) >> 1)); }
 
-constexpr size_t kBpp = sizeof(Color);
-constexpr int kFilters = 5;  // none, sub, up, average, Paeth
-
-// Sixteen bytes at a time in the compiler's generic vectors, which every target
-// has, all in 8-bit lanes: the plain loop vectorised poorly and took 5.7 ns a
-// pixel, about as long as the painting itself (build-bench/wldmap_stages).
-using Bytes = uint8_t __attribute__((vector_size(16)));
-using Pairs = uint16_t __attribute__((vector_size(16)));  // the same bytes, two by two
-
-inline Bytes load(const uint8_t* p) {
-  Bytes v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-inline Bytes select(Bytes mask, Bytes yes, Bytes no) { return (yes & mask) | (no & ~mask); }
-// A comparison's lanes (all ones or all zeros) as bytes.
-template <typename Comparison>
-inline Bytes mask(Comparison comparison) {
-  return reinterpret_cast<Bytes>(comparison);
-}
-
-// cost() on each byte.
-inline Bytes costs(Bytes v) { return select(mask(v < -v), v, -v); }
-
-inline Bytes distance(Bytes a, Bytes b) {
-  const Bytes larger = mask(a > b);
-  return select(larger, a, b) - select(larger, b, a);
-}
-
-// paeth() on each byte. pa = |b - c| and pb = |a - c| fit in a byte; so does
-// pc = |(a - c) + (b - c)|, which is pa + pb when both differences have the same
-// sign (kept at 255 when larger: it then exceeds both anyway) and |pa - pb| when not.
-inline Bytes paeth(Bytes a, Bytes b, Bytes c) {
-  const Bytes pa = distance(b, c), pb = distance(a, c);
-  const Bytes sum = pa + pb;
-  const Bytes capped = sum | mask(sum < pa);
-  const Bytes pc = select(mask(a >= c) ^ mask(b < c), capped, distance(pa, pb));
-  const Bytes takeA = mask(pa <= pb) & mask(pa <= pc);
-  return select(takeA, a, select(mask(pb <= pc), b, c));
-}
-
-// Adds the five filters' costs over bytes [from, to) of a row, where the byte
-// kBpp to the left is part of the row (from >= kBpp), and returns where it
-// stopped: the last few bytes are left to the caller.
-size_t addCostsInVectors(const uint8_t* x, const uint8_t* up, size_t from, size_t to,
-                         uint64_t* sums) {
-  // Each 16-bit lane takes two costs of at most 128 a step: 255 steps fit.
-  constexpr int kStepsPerFlush = 255;
-  Pairs counts[kFilters] = {};
-  int steps = 0;
-  auto flush = [&] {
-    for (int f = 0; f < kFilters; ++f) {
-      for (int lane = 0; lane < 8; ++lane) sums[f] += counts[f][lane];
-      counts[f] = Pairs{};
-    }
-    steps = 0;
-  };
-  size_t i = from;
-  for (; i + 16 <= to; i += 16) {
-    const Bytes v = load(x + i), a = load(x + i - kBpp), b = load(up + i), c = load(up + i - kBpp);
-    const Bytes filtered[kFilters] = {v, v - a, v - b, v - average(a, b), v - paeth(a, b, c)};
-    for (int f = 0; f < kFilters; ++f) {
-      const auto two = reinterpret_cast<Pairs>(costs(filtered[f]));
-      counts[f] += (two & 0xFF) + (two >> 8);
-    }
-    if (++steps == kStepsPerFlush) flush();
-  }
-  flush();
-  return i;
-}
+using detail::kFilterBpp;
+using detail::kFilters;
 
 // Adds the five filters' costs of byte v, with a to its left, b above it and c
 // above a.
@@ -176,10 +105,10 @@ int chooseFilter(const Color* row, const Color* above, uint32_t width) {
   const auto* up = reinterpret_cast<const uint8_t*>(above);
   uint64_t sums[kFilters] = {};
   // The first pixel has nothing to its left: the filters see zeros there.
-  for (size_t i = 0; i < kBpp; ++i) addCosts(x[i], 0, up[i], 0, sums);
-  const size_t bytes = size_t(width) * kBpp;
-  for (size_t i = addCostsInVectors(x, up, kBpp, bytes, sums); i < bytes; ++i) {
-    addCosts(x[i], x[i - kBpp], up[i], up[i - kBpp], sums);
+  for (size_t i = 0; i < kFilterBpp; ++i) addCosts(x[i], 0, up[i], 0, sums);
+  const size_t bytes = size_t(width) * kFilterBpp;
+  for (size_t i = detail::addCostsFast(x, up, kFilterBpp, bytes, sums); i < bytes; ++i) {
+    addCosts(x[i], x[i - kFilterBpp], up[i], up[i - kFilterBpp], sums);
   }
   // libpng leaves out the filters that look left on an image one pixel wide.
   constexpr int kNone = 0, kUp = 2;

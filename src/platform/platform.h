@@ -29,8 +29,10 @@ void prepareProcess();
 // The program's arguments as UTF-8, argument 0 first.
 std::vector<std::string> arguments(int argc, char** argv);
 
-// The running executable's full path as the system reports it, or empty.
-std::string executablePath();
+// The running executable's path: as the system reports it where it can, else the
+// started path `argv0` found as a shell finds it (against the current folder
+// when it names a folder, else along PATH); empty when neither tells.
+std::string executablePath(const std::string& argv0);
 
 // The folders after the started path's own where data files are looked for,
 // given the executable's folder: beside it, and where an install puts them.

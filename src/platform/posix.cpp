@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -100,10 +102,44 @@ std::vector<std::string> arguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }
 
-std::string executablePath() {
+namespace {
+
+// The started path as a shell resolved it: made absolute when it names a
+// folder, else the first executable file of that name along PATH.
+std::string startedPath(const std::string& argv0) {
+  namespace fs = std::filesystem;
+  if (argv0.empty()) return std::string();
   std::error_code error;
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::string() : exe.string();
+  if (argv0.find('/') != std::string::npos) {
+    const fs::path absolute = fs::absolute(argv0, error);
+    return error ? std::string() : absolute.string();
+  }
+  const char* path = std::getenv("PATH");
+  std::string folders = path ? path : "";
+  for (size_t start = 0; start <= folders.size();) {
+    const size_t end = std::min(folders.find(':', start), folders.size());
+    // An empty entry in PATH is the current folder.
+    const std::string folder = end == start ? "." : folders.substr(start, end - start);
+    const std::string candidate = folder + "/" + argv0;
+    if (access(candidate.c_str(), X_OK) == 0 && fs::is_regular_file(candidate, error)) {
+      const fs::path absolute = fs::absolute(candidate, error);
+      return error ? std::string() : absolute.string();
+    }
+    start = end + 1;
+  }
+  return std::string();
+}
+
+}  // namespace
+
+std::string executablePath(const std::string& argv0) {
+  if (!WLDMAP_PORTABLE) {
+    // Linux names the running executable here; other systems have no such link.
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) return exe.string();
+  }
+  return startedPath(argv0);
 }
 
 std::vector<std::string> dataFolders(const std::string& exeFolder) {
@@ -137,8 +173,14 @@ void* allocatePages(size_t bytes) {
 }
 
 void populatePages(void* pages, size_t bytes) {
-  // One call instead of a fault per page; a system without it takes the faults.
+  // One call instead of a fault per page (Linux 5.14 and later); a system
+  // without it takes the faults.
+#if defined(MADV_POPULATE_WRITE) && !WLDMAP_PORTABLE
   madvise(pages, bytes, MADV_POPULATE_WRITE);
+#else
+  static_cast<void>(pages);
+  static_cast<void>(bytes);
+#endif
 }
 
 void freePages(void* pages, size_t bytes) { munmap(pages, bytes); }

@@ -78,7 +78,7 @@ std::vector<std::string> arguments(int, char**) {
   return args;
 }
 
-std::string executablePath() {
+std::string executablePath(const std::string&) {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));

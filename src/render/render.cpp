@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/compiler.h"
+
 namespace wldmap {
 
 namespace {
@@ -137,7 +139,9 @@ void MapPainter::paint(uint32_t top, uint32_t rows, Color* out) const {
       // cell on the 8400 x 2400 sample (build-bench/wldmap_stages).
       if (x + 1 < width) {
         const char* next = reinterpret_cast<const char*>(grid_.column(x + 1) + bandTop);
-        for (size_t offset = 0; offset < chunkBytes; offset += 64) __builtin_prefetch(next + offset);
+        for (size_t offset = 0; offset < chunkBytes; offset += 64) {
+          platform::prefetch(next + offset);
+        }
       }
       for (uint32_t i = 0; i < bandRows; ++i) line[i][x] = composites_->of(cells[i], unders[i]);
     }

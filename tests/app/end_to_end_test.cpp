@@ -249,14 +249,17 @@ TEST_F(EndToEndTest, ColoursBesideTheStartedPathComeFirst) {
   EXPECT_EQ(0x010203FFu, pixels(dir / "Home.png")[1][0]);
 }
 
+// Started by a bare name, as a shell finds it along PATH: the current folder is
+// the started path's folder, then comes the executable's own.
 TEST_F(EndToEndTest, BareCommandNameLooksInTheCurrentFolderThenBesideTheExecutable) {
   writeFile(dir / "w.wld", smallWorld("Home"));
-  const Result shipped = runTool(dir.path(), "wldmap", {"w.wld"});
+  const std::string onPath = kPosixShell ? "PATH='" + exeFolder() + "':\"$PATH\"" : "";
+  const Result shipped = runTool(dir.path(), "wldmap", {"w.wld"}, onPath);
   EXPECT_EQ(0, shipped.status) << shipped.err;
   EXPECT_EQ(0x976B4BFFu, pixels(dir / "Home.png")[1][0]);
 
   writeFile(dir / "tilecolors.txt", "0 1 2 3 255\n");
-  const Result local = runTool(dir.path(), "wldmap", {"w.wld"});
+  const Result local = runTool(dir.path(), "wldmap", {"w.wld"}, onPath);
   EXPECT_EQ(0, local.status) << local.err;
   EXPECT_EQ(0x010203FFu, pixels(dir / "Home.png")[1][0]);
 }
@@ -273,17 +276,17 @@ TEST_F(EndToEndTest, WindowsBuildPaintsTheSamePixels) {
                              int(next() % 3) * 100, next() % 2 == 0));
   }
   writeFile(dir / "w.wld", encodeWorld(makeHeader("Same", 97, 61, 15.5, 30.0), cells));
-  const Result linux = runTool(dir.path(), WLDMAP_EXE, {"w.wld"});
-  ASSERT_EQ(0, linux.status) << linux.err;
+  const Result native = runTool(dir.path(), WLDMAP_EXE, {"w.wld"});
+  ASSERT_EQ(0, native.status) << native.err;
   fs::rename(dir / "Same.png", dir / "linux.png");
 
   std::string world = "Z:" + dir / "w.wld";  // Wine's Z: drive is the Unix root
   std::replace(world.begin(), world.end(), '/', '\\');
   const Result windows = runProcess("/usr/bin/wine", "wine", {WLDMAP_WINDOWS_EXE, world}, dir.path());
   ASSERT_EQ(0, windows.status) << windows.err;
-  EXPECT_EQ(linux.out.substr(0, linux.out.find("Saving")),
+  EXPECT_EQ(native.out.substr(0, native.out.find("Saving")),
             windows.out.substr(0, windows.out.find("Saving")));
-  EXPECT_NE(std::string::npos, linux.out.find("Unknown wall type: 16"));
+  EXPECT_NE(std::string::npos, native.out.find("Unknown wall type: 16"));
   EXPECT_EQ(pixels(dir / "linux.png"), pixels(dir / "Same.png"));
 }
 #endif
@@ -333,7 +336,8 @@ TEST_F(FailureTest, NoColourFileAnywhere) {
   fs::create_directory(dir / "bin");
   fs::copy_file(WLDMAP_EXE, dir / "bin/wldmap");
   writeFile(dir / "w.wld", smallWorld("Home"));
-  const Result r = runTool(dir.path(), "wldmap", {"w.wld"}, ":", dir / "bin/wldmap");
+  const Result r =
+      runTool(dir.path(), "wldmap", {"w.wld"}, "PATH='" + dir / "bin':/usr/bin:/bin", dir / "bin/wldmap");
   EXPECT_EQ(2, r.status);
   EXPECT_EQ("Parsing header\nReading world\nLoading colors\n", r.out);
   EXPECT_EQ("error: tilecolors.txt: not found; looked for tilecolors.txt, " + dir.path() +

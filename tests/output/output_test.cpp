@@ -119,7 +119,8 @@ TEST(OutputTest, BytesEqualPngPlusPlusWritingItsOwnImage) {
   // also when each row's filter was chosen ahead instead of by libpng.
   std::mt19937 random(5);
   int chosen[5] = {};
-  for (auto [width, height] : {std::pair<uint32_t, uint32_t>{300, 70}, {1, 60}, {2, 60}, {37, 200}}) {
+  for (const auto& size : {std::pair<uint32_t, uint32_t>{300, 70}, {1, 60}, {2, 60}, {37, 200}}) {
+    const uint32_t width = size.first, height = size.second;
     const Image image = width == 300 ? pattern(width, height) : filterMosaic(width, height, random);
     PngImage reference(width, height);
     for (uint32_t y = 0; y < height; ++y) {
