@@ -2,10 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <new>
 #include <sstream>
 #include <stdexcept>
@@ -14,6 +11,7 @@
 #include "colors/colors.h"
 #include "output/output.h"
 #include "render/render.h"
+#include "platform/input_stream.h"
 #include "platform/platform.h"
 #include "world/world.h"
 
@@ -153,14 +151,9 @@ bool mapWorld(const std::string& worldPath, const std::vector<std::string>& colo
   TileGrid grid;
   TileColorTable colors;
   try {
-    // A folder opens for reading on some systems and not on others; either way it
-    // is not a world.
-    std::error_code ignored;
-    if (fs::is_directory(fs::u8path(worldPath), ignored)) {
-      throw Failure("is a folder, not a world file");
-    }
-    std::ifstream world(fs::u8path(worldPath), std::ios::binary);
-    if (!world) throw Failure(std::string("cannot open: ") + std::strerror(errno));
+    platform::InputFileStream world(worldPath);
+    if (world.file().isFolder()) throw Failure("is a folder, not a world file");
+    if (!world.file().isRegular()) throw Failure("not a regular file");
     const std::string inputFolder = folderOf(worldPath);
     header = readHeader(world);
 
@@ -174,8 +167,9 @@ bool mapWorld(const std::string& worldPath, const std::vector<std::string>& colo
       throw Failure("not found; looked for " + join(colorCandidates));
     }
     subject = colorPath;
-    std::ifstream colorFile(fs::u8path(colorPath));
-    if (!colorFile) throw Failure(std::string("cannot open: ") + std::strerror(errno));
+    // Read as bytes on every system: a text mode would end the file at a Ctrl-Z.
+    platform::InputFileStream colorFile(colorPath);
+    if (!colorFile.file().isRegular()) throw Failure("not a regular file");
     std::vector<std::string> warnings;
     colors = loadTileColors(colorFile, warnings);
     for (const std::string& warning : warnings) {

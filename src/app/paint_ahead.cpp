@@ -20,7 +20,8 @@ constexpr uint32_t kSlots = 3;
 PaintAhead::PaintAhead(uint32_t width, uint32_t height, PaintBand paint)
     : width_(width),
       height_(height),
-      bandRows_(std::min(kBandRows, height)),
+      // A map of no rows has no bands, but the band height must not be 0.
+      bandRows_(std::max(1u, std::min(kBandRows, height))),
       bands_((height + bandRows_ - 1) / bandRows_),
       slots_(std::min(kSlots, bands_)),
       paint_(std::move(paint)),

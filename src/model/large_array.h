@@ -46,10 +46,4 @@ LargeArray<T> makeLargeArray(size_t count, Populate populate = Populate::kNow) {
   return LargeArray<T>(static_cast<T*>(allocateLarge(bytes, populate)), LargeFree{bytes});
 }
 
-// Makes an array's pages present; see populateLarge.
-template <typename T>
-void populate(const LargeArray<T>& array) {
-  populateLarge(array.get(), array.get_deleter().bytes);
-}
-
 }  // namespace wldmap

@@ -104,6 +104,7 @@ int chooseFilter(const Color* row, const Color* above, uint32_t width) {
   const auto* x = reinterpret_cast<const uint8_t*>(row);
   const auto* up = reinterpret_cast<const uint8_t*>(above);
   uint64_t sums[kFilters] = {};
+  if (width == 0) return 0;  // no bytes: every filter costs nothing
   // The first pixel has nothing to its left: the filters see zeros there.
   for (size_t i = 0; i < kFilterBpp; ++i) addCosts(x[i], 0, up[i], 0, sums);
   const size_t bytes = size_t(width) * kFilterBpp;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <limits>
 
 #include "platform/platform.h"
 
@@ -52,18 +53,18 @@ void watchSignals(const std::string& path) {
   watching = true;
 }
 
-// Holds SIGINT, SIGTERM and SIGHUP back while it lives, so that the temporary file
-// and the handler that removes it come and go together: a signal that arrives
-// meanwhile is delivered, to the right handler, when the scope ends.
+// Holds the clean-up signals back on this thread while it lives, so that the
+// temporary file and the handler that removes it come and go together: a signal
+// that arrives meanwhile is delivered, to the right handler, when the scope ends.
 class SignalsHeld {
  public:
   SignalsHeld() {
     sigset_t held;
     sigemptyset(&held);
     for (int signal : kCleanupSignals) sigaddset(&held, signal);
-    sigprocmask(SIG_BLOCK, &held, &previous_);
+    pthread_sigmask(SIG_BLOCK, &held, &previous_);
   }
-  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
   SignalsHeld(const SignalsHeld&) = delete;
   SignalsHeld& operator=(const SignalsHeld&) = delete;
 
@@ -149,18 +150,12 @@ std::vector<std::string> dataFolders(const std::string& exeFolder) {
 const bool kWindowsFileNames = false;
 
 std::thread startThread(std::function<void()> job) {
-  // A new thread starts with its creator's signal mask.
-  sigset_t all, previous;
-  sigfillset(&all);
-  pthread_sigmask(SIG_BLOCK, &all, &previous);
-  try {
-    std::thread thread(std::move(job));
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    return thread;
-  } catch (...) {
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    throw;
-  }
+  // A new thread starts with its creator's signal mask: it is started with the
+  // clean-up signals held, and keeps them held, so that they always reach the
+  // main thread. Every other signal stays as it was; a fault such as SIGSEGV
+  // must never be held back.
+  const SignalsHeld held;
+  return std::thread(std::move(job));
 }
 
 void* allocatePages(size_t bytes) {
@@ -184,6 +179,44 @@ void populatePages(void* pages, size_t bytes) {
 }
 
 void freePages(void* pages, size_t bytes) { munmap(pages, bytes); }
+
+InputFile::InputFile(const std::string& path) : handle_(-1) {
+  // Without O_NONBLOCK, opening a FIFO would wait for a writer, for good.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw SystemError(withReason("cannot open"));
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    throw SystemError(withReason("cannot open"));
+  }
+  handle_ = fd;
+  folder_ = S_ISDIR(info.st_mode);
+  regular_ = S_ISREG(info.st_mode);
+  size_ = regular_ ? static_cast<uint64_t>(info.st_size) : 0;
+  // Only the open had to be kept from blocking; reads of a regular file block
+  // as reads should.
+  const int flags = fcntl(fd, F_GETFL);
+  if (regular_ && flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
+InputFile::~InputFile() { ::close(static_cast<int>(handle_)); }
+
+size_t InputFile::read(char* data, size_t size) {
+  for (;;) {
+    const ssize_t got = ::read(static_cast<int>(handle_), data, size);
+    if (got >= 0) return static_cast<size_t>(got);
+    if (errno != EINTR) throw SystemError(withReason("cannot read it"));
+  }
+}
+
+void InputFile::seek(uint64_t offset) {
+  if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max()) ||
+      lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) {
+    throw SystemError(withReason("cannot read it"));
+  }
+}
 
 PendingFile::PendingFile(const std::string& target) : target_(target), handle_(-1) {
   const SignalsHeld held;
@@ -216,7 +249,7 @@ void PendingFile::write(const char* data, size_t size) {
     const ssize_t written = ::write(static_cast<int>(handle_), data, size);
     if (written < 0) {
       if (errno == EINTR) continue;
-      throw SystemError(withReason("cannot write " + path_));
+      throw SystemError(withReason("cannot write it"));
     }
     data += written;
     size -= static_cast<size_t>(written);
@@ -225,20 +258,26 @@ void PendingFile::write(const char* data, size_t size) {
 
 void PendingFile::commit() {
   const int fd = static_cast<int>(handle_);
-  // A replaced map keeps its permissions: a private map stays private.
+  // A replaced map keeps its permissions: a private map stays private. A map
+  // that was a symbolic link is replaced by a file of its own, which takes the
+  // mode of any new map, not that of whatever the link pointed to.
   struct stat old;
-  if (stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+  if (lstat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
       fchmod(fd, old.st_mode & 07777) != 0) {
-    throw SystemError(withReason("cannot set the permissions of " + path_));
+    throw SystemError(withReason("cannot set its permissions"));
   }
-  if (fsync(fd) != 0) throw SystemError(withReason("cannot write " + path_));
+  int synced = fsync(fd);
+  while (synced != 0 && errno == EINTR) synced = fsync(fd);
+  if (synced != 0) throw SystemError(withReason("cannot write it"));
   handle_ = -1;
-  if (::close(fd) != 0) throw SystemError(withReason("cannot write " + path_));
+  // Linux releases the descriptor even when close is interrupted, and the data
+  // is synced already: only a real error is one.
+  if (::close(fd) != 0 && errno != EINTR) throw SystemError(withReason("cannot write it"));
   {
     // Once renamed, the file is the map: no handler may remove it after that.
     const SignalsHeld held;
     if (std::rename(path_.c_str(), target_.c_str()) != 0) {
-      throw SystemError(withReason("cannot rename " + path_ + " to it"));
+      throw SystemError(withReason("cannot replace it"));
     }
     committed_ = true;
     unwatchSignals();

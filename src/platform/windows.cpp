@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -20,6 +21,33 @@ std::wstring widen(const std::string& utf8) {
   std::wstring wide(static_cast<size_t>(length), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
   return wide;
+}
+
+// `utf8` as a full path for the wide file calls, resolved against the current
+// folder (of its drive, for a path such as Z:name). One that reaches MAX_PATH,
+// as the temporary file's name beside a map whose own path just fits can, gets
+// the \\?\ prefix, which lifts the limit on every Windows.
+std::wstring fullPath(const std::string& utf8) {
+  const std::wstring wide = widen(utf8);
+  const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return wide;
+  std::wstring full(size, L'\0');
+  const DWORD length = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) return wide;
+  full.resize(length);
+  // Short enough, a device (\\.\CON), or already in the long form: as it is.
+  if (full.size() < MAX_PATH - 1 || full.rfind(L"\\\\.\\", 0) == 0 ||
+      full.rfind(L"\\\\?\\", 0) == 0) {
+    return full;
+  }
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
+  return L"\\\\?\\" + full;
+}
+
+// A path for the wide file calls: as given while it is short, else in full.
+std::wstring filePath(const std::string& utf8) {
+  const std::wstring wide = widen(utf8);
+  return wide.size() < MAX_PATH - 1 ? wide : fullPath(utf8);
 }
 
 std::string narrow(const wchar_t* wide, size_t size) {
@@ -50,18 +78,36 @@ std::string withReason(const std::string& what) { return what + ": " + errorText
 
 // The temporary file the console control handler removes (Ctrl+C, closing the
 // window). It is opened with FILE_SHARE_DELETE, so it goes when the process ends.
+// The handler runs on a thread of its own: the path is written before the flag
+// is raised, and read only after the flag is seen.
 wchar_t pendingPath[32768];
-volatile LONG pendingSet = 0;
+std::atomic<bool> pendingSet{false};
+
+// The console's output code page when the process started, restored on the way
+// out so that the console a user ran wldmap from is left as it was.
+UINT originalOutputCodePage = 0;
+
+void restoreCodePage() {
+  if (originalOutputCodePage != 0) SetConsoleOutputCP(originalOutputCodePage);
+}
 
 BOOL WINAPI removePending(DWORD) {
-  if (pendingSet) DeleteFileW(pendingPath);
+  if (pendingSet.load(std::memory_order_acquire)) DeleteFileW(pendingPath);
+  restoreCodePage();
   return FALSE;  // go on to the default handler, which ends the process
 }
 
 }  // namespace
 
 void prepareProcess() {
-  SetConsoleOutputCP(CP_UTF8);
+  // Without a console there is no code page to set or restore (0).
+  originalOutputCodePage = GetConsoleOutputCP();
+  if (originalOutputCodePage != 0 && originalOutputCodePage != CP_UTF8) {
+    SetConsoleOutputCP(CP_UTF8);
+    std::atexit(restoreCodePage);
+  } else {
+    originalOutputCodePage = 0;
+  }
   // Failures are reported on standard error, never in a dialog box.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   SetConsoleCtrlHandler(removePending, TRUE);
@@ -103,11 +149,48 @@ void populatePages(void*, size_t) {}
 
 void freePages(void* pages, size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
 
+InputFile::InputFile(const std::string& path) : handle_(-1) {
+  // Backup semantics let a folder open too, so that it can be told apart.
+  const HANDLE file = CreateFileW(filePath(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw SystemError(withReason("cannot open"));
+  handle_ = reinterpret_cast<intptr_t>(file);
+  // Consoles (CON, CONIN$), pipes and other devices are not files on a disk.
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info)) {
+    folder_ = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    regular_ = !folder_;
+    size_ = uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+  }
+}
+
+InputFile::~InputFile() { CloseHandle(reinterpret_cast<HANDLE>(handle_)); }
+
+size_t InputFile::read(char* data, size_t size) {
+  const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+  DWORD got = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(handle_), data, chunk, &got, nullptr)) {
+    throw SystemError(withReason("cannot read it"));
+  }
+  return got;
+}
+
+void InputFile::seek(uint64_t offset) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  if (offset > uint64_t(INT64_MAX) ||
+      !SetFilePointerEx(reinterpret_cast<HANDLE>(handle_), to, nullptr, FILE_BEGIN)) {
+    throw SystemError(withReason("cannot read it"));
+  }
+}
+
 PendingFile::PendingFile(const std::string& target) : target_(target), handle_(-1) {
   for (int attempt = 0;; ++attempt) {
     path_ = target + ".tmp" + std::to_string(GetCurrentProcessId()) + "-" +
             std::to_string(attempt);
-    const HANDLE file = CreateFileW(widen(path_).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
+    const HANDLE file = CreateFileW(filePath(path_).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
                                     nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       handle_ = reinterpret_cast<intptr_t>(file);
@@ -118,18 +201,18 @@ PendingFile::PendingFile(const std::string& target) : target_(target), handle_(-
       throw SystemError("cannot create a temporary file beside it: " + errorText(code));
     }
   }
-  const std::wstring wide = widen(path_);
+  const std::wstring wide = filePath(path_);
   if (wide.size() < sizeof pendingPath / sizeof pendingPath[0]) {
     wcscpy(pendingPath, wide.c_str());
-    pendingSet = 1;
+    pendingSet.store(true, std::memory_order_release);
   }
 }
 
 PendingFile::~PendingFile() {
-  pendingSet = 0;
+  pendingSet.store(false, std::memory_order_release);
   if (!committed_) {
     if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
-    DeleteFileW(widen(path_).c_str());
+    DeleteFileW(filePath(path_).c_str());
   }
 }
 
@@ -139,23 +222,52 @@ void PendingFile::write(const char* data, size_t size) {
     const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
     DWORD written = 0;
     if (!WriteFile(file, data, chunk, &written, nullptr)) {
-      throw SystemError(withReason("cannot write " + path_));
+      throw SystemError(withReason("cannot write it"));
     }
     data += written;
     size -= written;
   }
 }
 
+namespace {
+
+// Puts the temporary file in the map's place in one step. An older map is
+// replaced with ReplaceFileW, which keeps its security descriptor and
+// attributes; its read-only attribute, which would refuse the replacement, is
+// lifted for the moment and set again on the new map. Throws SystemError.
+void replaceMap(const std::wstring& temporary, const std::wstring& map) {
+  const DWORD attributes = GetFileAttributesW(map.c_str());
+  const bool old = attributes != INVALID_FILE_ATTRIBUTES &&
+                   (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  const bool readOnly = old && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (readOnly && !SetFileAttributesW(map.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY))) {
+    throw SystemError(withReason("cannot replace it"));
+  }
+  BOOL replaced = old && ReplaceFileW(map.c_str(), temporary.c_str(), nullptr,
+                                      REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+  // No older map (or it went meanwhile): the temporary file is simply renamed.
+  if (!replaced && (!old || GetLastError() == ERROR_FILE_NOT_FOUND)) {
+    replaced = MoveFileExW(temporary.c_str(), map.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  }
+  if (!replaced) {
+    const DWORD code = GetLastError();
+    if (readOnly) SetFileAttributesW(map.c_str(), attributes);
+    throw SystemError("cannot replace it: " + errorText(code));
+  }
+  if (readOnly) SetFileAttributesW(map.c_str(), attributes);
+}
+
+}  // namespace
+
 void PendingFile::commit() {
   const HANDLE file = reinterpret_cast<HANDLE>(handle_);
-  if (!FlushFileBuffers(file)) throw SystemError(withReason("cannot write " + path_));
+  if (!FlushFileBuffers(file)) throw SystemError(withReason("cannot write it"));
   handle_ = -1;
-  if (!CloseHandle(file)) throw SystemError(withReason("cannot write " + path_));
-  // The C runtime's rename refuses an existing target; this replaces it in one step.
-  if (!MoveFileExW(widen(path_).c_str(), widen(target_).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    throw SystemError(withReason("cannot rename " + path_ + " to it"));
-  }
+  if (!CloseHandle(file)) throw SystemError(withReason("cannot write it"));
+  // Full paths: Wine's ReplaceFileW cannot place its own temporary file beside a
+  // bare file name.
+  replaceMap(fullPath(path_), fullPath(target_));
   committed_ = true;
 }
 
@@ -164,7 +276,7 @@ bool sameFile(const std::string& a, const std::string& b) {
   const std::string* paths[2] = {&a, &b};
   for (int i = 0; i < 2; ++i) {
     const HANDLE file =
-        CreateFileW(widen(*paths[i]).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        CreateFileW(filePath(*paths[i]).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     const BOOL ok = GetFileInformationByHandle(file, &info[i]);

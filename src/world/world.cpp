@@ -10,12 +10,21 @@
 
 namespace wldmap {
 
-// Every tile is written by the reader, so the block is left uninitialised.
-TileGrid::TileGrid(int32_t width, int32_t height, Populate populate)
-    : width_(width),
-      height_(height),
-      tiles_(makeLargeArray<Tile>(
-          checkedProduct(static_cast<size_t>(width), static_cast<size_t>(height)), populate)) {}
+namespace {
+
+// Room for width x height tiles, uninitialised: whoever fills it writes every one.
+LargeArray<Tile> tileBlock(int32_t width, int32_t height, Populate populate) {
+  return makeLargeArray<Tile>(
+      checkedProduct(static_cast<size_t>(width), static_cast<size_t>(height)), populate);
+}
+
+}  // namespace
+
+TileGrid::TileGrid(int32_t width, int32_t height)
+    : width_(width), height_(height), tiles_(tileBlock(width, height, Populate::kNow)) {}
+
+TileGrid::TileGrid(int32_t width, int32_t height, LargeArray<Tile> tiles, uint8_t largestWall)
+    : width_(width), height_(height), largestWall_(largestWall), tiles_(std::move(tiles)) {}
 
 namespace {
 
@@ -45,6 +54,7 @@ int16_t readInt16(const unsigned char* p) {
 // Reads exactly n bytes or reports where the header ends.
 void readExactly(std::istream& in, unsigned char* out, size_t n, uint64_t offset) {
   in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(n));
+  if (in.bad()) throw WorldError("cannot read it");
   if (static_cast<size_t>(in.gcount()) != n) {
     throw WorldError("file ends inside the header (at byte " +
                      std::to_string(offset + static_cast<uint64_t>(in.gcount())) +
@@ -132,6 +142,8 @@ class ChunkReader {
     unsigned char* base = buffer_.get();
     std::memmove(base, p, kept);
     in_.read(reinterpret_cast<char*>(base + kept), static_cast<std::streamsize>(kChunk - kept));
+    // A failed read is no end of the file, whatever it left in the buffer.
+    if (in_.bad()) throw WorldError("cannot read it");
     end_ = base + kept + static_cast<size_t>(in_.gcount());
     return base;
   }
@@ -191,43 +203,49 @@ TileGrid readTiles(std::istream& in, const WorldHeader& header) {
   // Bytes that must be readable at a cell: the longest cell.
   constexpr size_t kLookahead = kMaxCellBytes;
 
-  TileGrid grid(header.width, header.height, Populate::kByCaller);
-  // Fresh pages are zeroed by the system as they are made present, a third of
-  // the read on a large world; a helper thread does that ahead of the decoder,
-  // on the second core. It never writes to the tiles, so there is nothing to
-  // hand over: the decoder takes a page fault on any page it reaches first.
-  const Helper populating([&grid] { grid.populatePages(); });
+  LargeArray<Tile> tiles = tileBlock(header.width, header.height, Populate::kByCaller);
+  const size_t height = static_cast<size_t>(header.height);
   unsigned char largestWall = 0;
-  ChunkReader reader(in);
-  const unsigned char* p = reader.end();
-  for (int32_t x = 0; x < header.width; ++x) {
-    Tile* column = grid.column(x);
-    for (int32_t y = 0; y < header.height; ++y) {
-      if (static_cast<size_t>(reader.end() - p) < kLookahead) {
-        p = reader.refill(p);
-        const size_t left = static_cast<size_t>(reader.end() - p);
-        if (left < kLookahead) {
-          // The stream's last bytes: decode a zero-padded copy, then check that the
-          // cell did not reach into the padding.
-          unsigned char tail[kLookahead] = {};
-          std::memcpy(tail, p, left);
-          const size_t used =
-              static_cast<size_t>(decodeCell(tail, aux, column[y], largestWall) - tail);
-          if (used > left) {
-            throw WorldError("tile data ends early, inside the cell at column " +
-                             std::to_string(x) + ", row " + std::to_string(y) + " of " +
-                             std::to_string(header.width) + " x " +
-                             std::to_string(header.height));
+  {
+    // Fresh pages are zeroed by the system as they are made present, a third of
+    // the read on a large world; a helper thread does that ahead of the decoder,
+    // on the second core. It never writes to the tiles, so there is nothing to
+    // hand over: the decoder takes a page fault on any page it reaches first.
+    // It is given the block itself, which stays where it is, and is joined
+    // before the block is handed on.
+    Tile* const block = tiles.get();
+    const size_t bytes = tiles.get_deleter().bytes;
+    const Helper populating([block, bytes] { populateLarge(block, bytes); });
+    ChunkReader reader(in);
+    const unsigned char* p = reader.end();
+    for (int32_t x = 0; x < header.width; ++x) {
+      Tile* column = block + static_cast<size_t>(x) * height;
+      for (int32_t y = 0; y < header.height; ++y) {
+        if (static_cast<size_t>(reader.end() - p) < kLookahead) {
+          p = reader.refill(p);
+          const size_t left = static_cast<size_t>(reader.end() - p);
+          if (left < kLookahead) {
+            // The stream's last bytes: decode a zero-padded copy, then check that
+            // the cell did not reach into the padding.
+            unsigned char tail[kLookahead] = {};
+            std::memcpy(tail, p, left);
+            const size_t used =
+                static_cast<size_t>(decodeCell(tail, aux, column[y], largestWall) - tail);
+            if (used > left) {
+              throw WorldError("tile data ends early, inside the cell at column " +
+                               std::to_string(x) + ", row " + std::to_string(y) + " of " +
+                               std::to_string(header.width) + " x " +
+                               std::to_string(header.height));
+            }
+            p += used;
+            continue;
           }
-          p += used;
-          continue;
         }
+        p = decodeCell(p, aux, column[y], largestWall);
       }
-      p = decodeCell(p, aux, column[y], largestWall);
     }
   }
-  grid.setLargestWall(largestWall);
-  return grid;
+  return TileGrid(header.width, header.height, std::move(tiles), largestWall);
 }
 
 }  // namespace wldmap

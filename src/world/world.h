@@ -38,13 +38,16 @@ struct WorldHeader {
 };
 
 // The tiles, column-major: `width` columns of `height` tiles, each column one
-// contiguous run. The columns share one block, filled as the file is read.
+// contiguous run of one block.
 class TileGrid {
  public:
   TileGrid() = default;
-  // Allocates width x height tiles, uninitialised, their pages made present now
-  // or, with Populate::kByCaller, by populatePages.
-  TileGrid(int32_t width, int32_t height, Populate populate = Populate::kNow);
+  // A grid of width x height tiles, uninitialised, for the caller to fill;
+  // largestWall() is then 255, the most it can be.
+  TileGrid(int32_t width, int32_t height);
+  // A grid made of tiles already filled, column-major, no wall byte of which
+  // (read as unsigned) is above `largestWall`.
+  TileGrid(int32_t width, int32_t height, LargeArray<Tile> tiles, uint8_t largestWall);
 
   int32_t width() const { return width_; }
   int32_t height() const { return height_; }
@@ -57,13 +60,8 @@ class TileGrid {
   }
   // The tile at column x, row y.
   const Tile& at(int32_t x, int32_t y) const { return column(x)[y]; }
-  // No tile's wall byte, read as unsigned, is above this: exact once readTiles
-  // has filled the grid, 255 for a grid filled by other means.
+  // No tile's wall byte, read as unsigned, is above this.
   uint8_t largestWall() const { return largestWall_; }
-  void setLargestWall(uint8_t wall) { largestWall_ = wall; }
-  // Makes the tiles' pages present without writing to them; safe while another
-  // thread fills the grid.
-  void populatePages() const { populate(tiles_); }
 
  private:
   int32_t width_ = 0;
@@ -102,11 +100,13 @@ constexpr bool hasAux(int type) {
 
 // Reads the header and leaves `in` at the first cell. Throws WorldError when the
 // header is cut short, a dimension is not positive, the name length byte is 128 or
-// more, or the declared cells cannot fit in the bytes that follow the header.
+// more, the declared cells cannot fit in the bytes that follow the header, or the
+// stream fails (unless its exception mask makes it throw its own error first).
 WorldHeader readHeader(std::istream& in);
 
 // Reads width x height cells from `in` (positioned by readHeader). Throws
-// WorldError naming the cell where the stream ends early.
+// WorldError naming the cell where the stream ends early, or saying that it
+// failed.
 TileGrid readTiles(std::istream& in, const WorldHeader& header);
 
 }  // namespace wldmap

@@ -199,6 +199,25 @@ TEST_F(EndToEndTest, DroppedWorldWithFullUnicodePathsFromAnotherFolder) {
   EXPECT_TRUE(listDir(dir / "elsewhere").empty());
 }
 
+// A map whose own path fits in Windows' MAX_PATH of 260 characters, while the
+// name of its temporary file, some ten characters longer, does not.
+TEST_F(EndToEndTest, MapWhosePathJustFitsIsWritten) {
+  const std::string separator(1, static_cast<char>(fs::path::preferred_separator));
+  std::string folder = dir.path();
+  while (folder.size() + separator.size() + 8 < 255) {
+    folder += separator + std::string(std::min<size_t>(60, 255 - folder.size() - 10), 'f');
+    fs::create_directory(fs::u8path(folder));
+  }
+  const std::string map = folder + separator + "Home.png";
+  ASSERT_EQ(255u, map.size());
+  writeFile(folder + separator + "w.wld", smallWorld("Home"));
+  const Result r = runTool(dir.path(), WLDMAP_EXE, {folder + separator + "w.wld"});
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(progress(map), r.out);
+  EXPECT_EQ(kSmallWorldPixels, pixels(map));
+  EXPECT_EQ((std::vector<std::string>{"Home.png", "w.wld"}), listDir(folder));
+}
+
 // Each system's own rules for names: on Windows a colon would write an alternate
 // data stream and "aux" the device, so both are changed; elsewhere they are legal.
 TEST_F(EndToEndTest, NamesFollowTheSystemsFileNameRules) {
@@ -349,7 +368,7 @@ TEST_F(FailureTest, NoColourFileAnywhere) {
 TEST_F(FailureTest, TargetThatIsAFolderIsKept) {
   writeFile(dir / "w.wld", smallWorld("Home"));
   fs::create_directory(dir / "Home.png");
-  expectFailure({"w.wld"}, "Home.png", "rename");
+  expectFailure({"w.wld"}, "Home.png", "cannot replace it");
   EXPECT_TRUE(fs::is_directory(dir / "Home.png"));
 }
 
@@ -371,6 +390,27 @@ TEST_F(FailureTest, WorldFileThatWouldBeItsOwnMapIsKept) {
 }
 
 #ifndef _WIN32
+// A read that fails is an error like any other, for the world and the colour
+// file alike: neither is taken for a file that ended there.
+TEST_F(FailureTest, FailedReadsAreErrorsNotEnds) {
+  if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace";
+  writeFile(dir / "w.wld", smallWorld("Home"));
+  writeFile(dir / "Home.png", "the old map");
+  for (const std::string& file : {dir / "w.wld", exeFolder() + "/tilecolors.txt"}) {
+    // Every read of that one file fails with EIO. (LeakSanitizer, in the
+    // sanitizer build, cannot run under a tracer.)
+    const Result r = runProcess("/usr/bin/env", "env",
+                                {"ASAN_OPTIONS=detect_leaks=0", "/usr/bin/strace", "-f", "-o",
+                                 "/dev/null", "-P", file, "-e", "inject=read:error=EIO",
+                                 WLDMAP_EXE, dir / "w.wld"},
+                                dir.path());
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ("error: " + file + ": cannot read it: Input/output error\n", r.err);
+    EXPECT_EQ("the old map", readFile(dir / "Home.png"));
+    EXPECT_EQ((std::vector<std::string>{"Home.png", "w.wld"}), listDir(dir.path()));
+  }
+}
+
 // The save as the system sees it: the temporary file is opened once, exclusively,
 // synced before it is renamed over the map, and the folder is synced after. The
 // unknown-wall lines go out in one write, not one each.
@@ -558,9 +598,11 @@ TEST_F(EndToEndTest, SignalDuringTheSaveLeavesNothingBehind) {
     ASSERT_EQ(0, pipe(ends));
     const pid_t pid = startTool(dir.path(), "w.wld", ends[1]);
     close(ends[1]);
-    // Wait for the save to start, then for its temporary file to appear.
+    // Wait for the save to start, then for its temporary file to appear; a tool
+    // that never makes one is stopped after ten seconds.
     readUntil(ends[0], "Saving");
-    while (listDir(dir.path()).size() < 3) usleep(200);
+    for (int wait = 0; listDir(dir.path()).size() < 3 && wait < 50000; ++wait) usleep(200);
+    EXPECT_EQ(3u, listDir(dir.path()).size()) << "no temporary file appeared";
     kill(pid, signal);
     int status = 0;
     waitpid(pid, &status, 0);

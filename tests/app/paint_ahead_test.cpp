@@ -44,12 +44,26 @@ TEST(PaintAheadTest, EveryRowArrivesWhole) {
 }
 
 TEST(PaintAheadTest, EncoderThatStopsEarlyLetsThePainterGo) {
-  // A failed save stops asking for rows; the painter must not wait forever.
-  for (int asked : {0, 1, 200}) {
-    PaintAhead ahead(4, 10000, [](uint32_t top, uint32_t rows, Color* out) {
-      paintMarked(4, top, rows, out);
-    });
-    for (int y = 0; y < asked; ++y) ahead.row(uint32_t(y));
+  // A failed save stops asking for rows; the painter must neither wait forever
+  // (the test would time out) nor paint more than the ring holds: three bands
+  // beyond the band of the last row asked for.
+  for (uint32_t asked : {0u, 1u, 200u}) {
+    std::atomic<uint32_t> bands{0};
+    {
+      PaintAhead ahead(4, 10000, [&bands](uint32_t top, uint32_t rows, Color* out) {
+        ++bands;
+        paintMarked(4, top, rows, out);
+      });
+      for (uint32_t y = 0; y < asked; ++y) ahead.row(y);
+    }
+    EXPECT_LE(bands, (asked == 0 ? 0 : (asked - 1) / 64) + 3) << asked;
+  }
+}
+
+TEST(PaintAheadTest, MapsWithoutRowsOrColumnsNeedNoPainting) {
+  for (auto size : {std::pair<uint32_t, uint32_t>{5, 0}, {0, 0}, {0, 70}}) {
+    PaintAhead ahead(size.first, size.second, [](uint32_t, uint32_t, Color*) {});
+    for (uint32_t y = 0; y < size.second; ++y) ahead.row(y);
   }
 }
 
@@ -66,17 +80,23 @@ TEST(PaintAheadTest, PaintingThatFailsFailsTheRowsAfterIt) {
 TEST(PaintAheadTest, PainterLeavesSignalsToTheMainThread) {
   // The main thread holds SIGINT back while it creates and renames the map's
   // temporary file; a painter that could take it would run the clean-up then.
-  std::atomic<bool> blocked{false};
+  std::atomic<bool> blocked{false}, faultsHeld{true};
   {
-    PaintAhead ahead(1, 1, [&blocked](uint32_t, uint32_t, Color* out) {
+    PaintAhead ahead(1, 1, [&](uint32_t, uint32_t, Color* out) {
       sigset_t mask;
       pthread_sigmask(SIG_SETMASK, nullptr, &mask);
-      blocked = sigismember(&mask, SIGINT) == 1 && sigismember(&mask, SIGTERM) == 1;
+      blocked = sigismember(&mask, SIGINT) == 1 && sigismember(&mask, SIGTERM) == 1 &&
+                sigismember(&mask, SIGHUP) == 1;
+      // A fault in the painter must end the process as it would anywhere else;
+      // POSIX leaves it undefined while these are held back.
+      faultsHeld = sigismember(&mask, SIGSEGV) == 1 || sigismember(&mask, SIGBUS) == 1 ||
+                   sigismember(&mask, SIGFPE) == 1 || sigismember(&mask, SIGILL) == 1;
       *out = Color{};
     });
     ahead.row(0);
   }
   EXPECT_TRUE(blocked);
+  EXPECT_FALSE(faultsHeld);
 }
 #endif
 

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/failing_stream.h"
+
 namespace wldmap {
 namespace {
 
@@ -98,6 +100,17 @@ TEST(ColorsTest, IncompleteLastGroupIsIgnoredWithAWarning) {
   EXPECT_EQ(1u, loaded.table.size());
   ASSERT_EQ(1u, loaded.warnings.size());
   EXPECT_NE(std::string::npos, loaded.warnings[0].find("group 2"));
+}
+
+// A read that fails is not the end of the file: a table cut short there would
+// paint the rest of the tiles black and call it a success.
+TEST(ColorsTest, FailedReadIsAnErrorNotTheEnd) {
+  for (const char* text : {"", "\xEF\xBB", "0 151 107 75 255\n", "0 151 107 75 255", "1 2 3"}) {
+    FailingBuffer buffer(text);
+    std::istream in(&buffer);
+    std::vector<std::string> warnings;
+    EXPECT_THROW(loadTileColors(in, warnings), ColorFileError) << text;
+  }
 }
 
 TEST(ColorsTest, LookupDefaultsToOpaqueBlack) {

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "support/failing_stream.h"
 #include "worldwriter/worldwriter.h"
 
 namespace wldmap {
@@ -212,6 +213,24 @@ TEST_F(WorldTest, RejectsEveryTruncatedTileStream) {
     std::istringstream in(bytes.substr(0, length));
     const WorldHeader h = readHeader(in);
     EXPECT_THROW(readTiles(in, h), WorldError) << "length " << length;
+  }
+}
+
+// A read that fails is reported as such, not as a file that ends early: in the
+// header, at the first cell, and inside the tile stream.
+TEST_F(WorldTest, FailedReadIsAnErrorNotAnEarlyEnd) {
+  const std::string bytes = encodeWorld(header(3, 2), std::vector<Tile>(6));
+  const size_t headerSize = encodeHeader(header(3, 2)).size();
+  for (size_t good : {size_t(3), headerSize, headerSize + 9}) {
+    FailingBuffer buffer(bytes, good);
+    std::istream in(&buffer);
+    try {
+      const WorldHeader h = readHeader(in);
+      readTiles(in, h);
+      ADD_FAILURE() << "no error after " << good << " bytes";
+    } catch (const WorldError& e) {
+      EXPECT_STREQ("cannot read it", e.what()) << good;
+    }
   }
 }
 
