@@ -1,0 +1,205 @@
+// Maps a world, with an older map in place, while the system fails one call at
+// a time (strace's fault injection): every kind of call the tool makes once it
+// has started, at the first and the last few of its occurrences, with each
+// error a real system gives for that call. Whatever fails, a user must be able
+// to trust the outcome: the whole map and status 0, or status 2, an error line
+// and the older map as it was; never a death by a signal, a hang, a file left
+// behind, or status 0 with the older map or a wrong one.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "support/process.h"
+#include "support/tempdir.h"
+#include "worldwriter/worldwriter.h"
+
+namespace wldmap {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The errors each kind of call can really give, of those a disk, a full system
+// or a signal produce. Calls not listed are not failed, with the reason.
+const std::map<std::string, std::vector<std::string>> kErrors = {
+    {"openat", {"EACCES", "EMFILE", "ENOMEM"}},
+    {"read", {"EIO", "EINTR"}},
+    {"write", {"EIO", "ENOSPC", "EINTR"}},
+    {"close", {"EIO", "EINTR"}},
+    {"fsync", {"EIO", "ENOSPC", "EINTR"}},
+    {"rename", {"EACCES", "EIO", "ENOSPC"}},
+    {"fchmod", {"EIO"}},
+    {"newfstatat", {"EACCES", "ENOMEM"}},
+    {"readlink", {"EACCES", "EIO", "ENOMEM"}},
+    {"mmap", {"ENOMEM", "EAGAIN"}},
+    {"munmap", {"ENOMEM"}},
+    {"mprotect", {"ENOMEM", "EACCES"}},
+    {"madvise", {"ENOMEM", "EAGAIN"}},
+    {"clone3", {"EAGAIN", "ENOMEM"}},
+    {"clone", {"EAGAIN", "ENOMEM"}},
+};
+const std::map<std::string, std::string> kNotFailed = {
+    {"brk", "the kernel never fails it with an error code; an injected one breaks the C library"},
+    {"futex", "its real errors come from waits only, and strace cannot tell a wake from a wait"},
+    {"fcntl", "F_GETFL and F_SETFL fail only for a bad descriptor"},
+    {"lseek", "fails only for bad arguments or a pipe"},
+    {"ioctl", "the terminal query fails in every run already (ENOTTY)"},
+    {"rt_sigaction", "fails only for bad arguments"},
+    {"rt_sigprocmask", "fails only for bad arguments"},
+    {"getpid", "cannot fail"},
+    {"exit", "nothing follows it"},
+    {"exit_group", "nothing follows it"},
+};
+
+// How many of a kind's occurrences are failed: the first few and the last few.
+constexpr size_t kFirst = 10, kLast = 5;
+
+// For each kind of call made once the tool's main() has begun, the numbers of
+// its occurrences as strace counts them for when= (per kind and per thread). The
+// main thread begins with prepareProcess() ignoring SIGPIPE. A number that the
+// main thread's start-up calls (the loader's) also have is left out: failing
+// it would fail them too, and the C library's start, not the tool's, would be
+// what was tested.
+std::map<std::string, std::set<int>> callsAfterStart(const std::string& trace) {
+  std::map<std::string, std::set<int>> calls;
+  std::map<std::string, std::map<std::string, int>> counts;  // thread -> kind -> calls
+  std::map<std::string, int> startUp;  // kind -> calls the main thread made before main()
+  std::string mainThread;
+  bool started = false;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    const size_t space = line.find(' ');
+    const size_t open = line.find('(');
+    if (space == std::string::npos || open == std::string::npos || open < space) continue;
+    const std::string thread = line.substr(0, space);
+    const std::string kind = line.substr(line.find_first_not_of(' ', space),
+                                         open - line.find_first_not_of(' ', space));
+    if (kind.empty() || kind.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") !=
+                            std::string::npos) {
+      continue;  // "<... read resumed>", "--- SIGCHLD", "+++ exited"
+    }
+    if (mainThread.empty()) mainThread = thread;
+    const int number = ++counts[thread][kind];
+    if (thread == mainThread && !started) {
+      started = line.find("rt_sigaction(SIGPIPE, {sa_handler=SIG_IGN") != std::string::npos;
+      if (!started) {
+        startUp[kind] = number;
+        continue;
+      }
+    }
+    if (number > startUp[kind]) calls[kind].insert(number);
+  }
+  return calls;
+}
+
+// A world of mixed cells whose map compresses badly, so that it takes several
+// writes, with one wall the tool has no colour for.
+std::string noisyWorld() {
+  std::mt19937 random(16);
+  std::vector<Tile> cells;
+  for (int i = 0; i < 600 * 400; ++i) {
+    const uint32_t r = random();
+    cells.push_back(makeTile(r & 1, int(r >> 8 & 0x7F), int(r >> 16 & 0xFF) % 14,
+                             int(r >> 24 & 3) * 50, r & 2));
+  }
+  cells[1234].wall = 20;
+  return encodeWorld(makeHeader("Home", 600, 400, 100.5, 250.0), cells);
+}
+
+TEST(FaultInjectionTest, EveryFailedCallEndsInTheMapOrInAnErrorWithTheOldMapKept) {
+  if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace";
+  TempDir dir;
+  const std::string run = dir / "run";
+  fs::create_directory(run);
+  writeFile(run + "/w.wld", noisyWorld());
+  const std::string oldMap = "an older map";
+  auto tool = [&](const std::vector<std::string>& strace) {
+    writeFile(run + "/Home.png", oldMap);
+    std::vector<std::string> args{"-s", "KILL", "30", "/usr/bin/strace", "-f", "-qq",
+                                  "-o", dir / "trace"};
+    args.insert(args.end(), strace.begin(), strace.end());
+    args.insert(args.end(), {WLDMAP_EXE, "w.wld"});
+    return runProcess("/usr/bin/timeout", "timeout", args, run);
+  };
+
+  const ProcessResult normal = tool({});
+  ASSERT_EQ(0, normal.status) << normal.err;
+  const std::string map = readFile(run + "/Home.png");
+  ASSERT_NE(oldMap, map);
+  const std::map<std::string, std::set<int>> calls = callsAfterStart(readFile(dir / "trace"));
+
+  int runs = 0, injected = 0, mapped = 0, refused = 0;
+  std::vector<std::string> notFailed, faults;
+  for (const auto& [kind, numbers] : calls) {
+    const auto errors = kErrors.find(kind);
+    if (errors == kErrors.end()) {
+      const auto why = kNotFailed.find(kind);
+      // A kind of call the tool did not make before must be weighed: which
+      // errors can it give?
+      if (why == kNotFailed.end()) faults.push_back(kind + ": a call this sweep does not know");
+      notFailed.push_back(kind);
+      continue;
+    }
+    std::vector<int> chosen(numbers.begin(), numbers.end());
+    if (chosen.size() > kFirst + kLast) {
+      chosen.erase(chosen.begin() + kFirst, chosen.end() - kLast);
+    }
+    for (const std::string& error : errors->second) {
+      for (int number : chosen) {
+        const std::string what = kind + ":error=" + error + ":when=" + std::to_string(number);
+        const ProcessResult r = tool({"-e", "trace=" + kind, "-e", "inject=" + what});
+        ++runs;
+        const std::string trace = readFile(dir / "trace");
+        const bool hit = trace.find("(INJECTED)") != std::string::npos;
+        injected += hit;
+        const std::string now = readFile(run + "/Home.png");
+        const std::vector<std::string> left = listDir(run);
+        std::string fault;
+        if (left != std::vector<std::string>{"Home.png", "w.wld"}) {
+          fault = "left files behind";
+        } else if (r.status == 0 && now == map) {
+          ++mapped;
+        } else if (r.status == 0) {
+          fault = now == oldMap ? "exit 0 with the older map" : "exit 0 with a wrong map";
+        } else if (r.status == 2 && now == oldMap) {
+          // The error line itself may be what failed to be written.
+          const size_t at = trace.rfind('\n', trace.find("(INJECTED)")) + 1;
+          const bool stderrFailed = hit && trace.find(" write(2, ", at) < trace.find('\n', at);
+          if (r.err.rfind("error: ", 0) == 0 || stderrFailed) {
+            ++refused;
+          } else {
+            fault = "exit 2 without an error line";
+          }
+        } else if (r.status == 2) {
+          fault = "exit 2 with the older map changed";
+        } else {
+          fault = r.status == 128 + 9 ? "hung" : "exit status " + std::to_string(r.status);
+        }
+        if (fault.empty() && error == "EINTR" && r.status != 0) {
+          fault = "an interrupted call was not retried";
+        }
+        if (!fault.empty()) faults.push_back(what + ": " + fault + "; " + r.err);
+      }
+    }
+  }
+  std::cout << "fault injection: " << runs << " runs, " << injected << " injected a fault; "
+            << mapped << " wrote the whole map, " << refused
+            << " ended with an error and the older map kept, " << faults.size()
+            << " went wrong\n";
+  for (const std::string& kind : notFailed) {
+    const auto why = kNotFailed.find(kind);
+    std::cout << "not failed: " << kind << (why == kNotFailed.end() ? "" : ": " + why->second)
+              << "\n";
+  }
+  for (const std::string& fault : faults) ADD_FAILURE() << fault;
+  EXPECT_GT(injected, runs / 2);
+}
+
+}  // namespace
+}  // namespace wldmap
