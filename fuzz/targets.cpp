@@ -1,6 +1,7 @@
 #include "targets.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -9,6 +10,7 @@
 #include "colors/colors.h"
 #include "output/output.h"
 #include "render/render.h"
+#include "support/image.h"
 #include "world/world.h"
 #include "worldwriter/worldwriter.h"
 
@@ -49,17 +51,17 @@ void fuzzWorldReader(const uint8_t* data, size_t size) {
   for (Tile& t : cells) t.lava = t.lava && t.liquid != 0;
   WorldHeader again;
   TileGrid gridAgain;
-  if (!readWorld(encodeWorld(header, cells), again, gridAgain)) __builtin_trap();
+  if (!readWorld(encodeWorld(header, cells), again, gridAgain)) std::abort();
   if (again.name != header.name || again.width != header.width ||
       std::memcmp(&again.surfaceLevel, &header.surfaceLevel, sizeof(double)) != 0 ||
       std::memcmp(&again.rockLevel, &header.rockLevel, sizeof(double)) != 0) {
-    __builtin_trap();
+    std::abort();
   }
   // Tile has no padding, so its bytes are its fields.
   for (int32_t x = 0; x < grid.width(); ++x) {
     const Tile* written = cells.data() + size_t(x) * size_t(grid.height());
     if (std::memcmp(written, gridAgain.column(x), sizeof(Tile) * size_t(grid.height()))) {
-      __builtin_trap();
+      std::abort();
     }
   }
 }
@@ -68,7 +70,7 @@ void fuzzColorLoader(const uint8_t* data, size_t size) {
   std::istringstream in(bytes(data, size));
   std::vector<std::string> warnings;
   const TileColorTable table = loadTileColors(in, warnings);
-  if (warnings.size() > 1) __builtin_trap();  // loading stops at the first problem
+  if (warnings.size() > 1) std::abort();  // loading stops at the first problem
 }
 
 void fuzzPipeline(const uint8_t* data, size_t size) {
@@ -81,39 +83,32 @@ void fuzzPipeline(const uint8_t* data, size_t size) {
   WorldHeader header;
   TileGrid grid;
   if (!readWorld(bytes(data + 1 + colorLength, size - 1 - colorLength), header, grid)) return;
-  size_t unknownWalls = 0;
-  const Image image = renderMap(header, grid, colors, [&](int) { ++unknownWalls; });
-  if (image.width() != uint32_t(header.width) || image.height() != uint32_t(header.height)) {
-    __builtin_trap();
-  }
-  for (uint32_t y = 0; y < image.height(); ++y) {
-    for (uint32_t x = 0; x < image.width(); ++x) {
-      if (image.row(y)[x].alpha != 255) __builtin_trap();  // every map pixel is opaque
-    }
+  const MapPainter painter(header, grid, colors);
+  const auto width = uint32_t(header.width), height = uint32_t(header.height);
+  Image image(width, height);
+  painter.paint(0, height, image.row(0));
+  for (const Color& pixel : image.pixels) {
+    if (pixel.alpha != 255) std::abort();  // every map pixel is opaque
   }
   // One warning per cell whose wall has no colour, counted here from the grid.
-  size_t wallsWithoutColour = 0;
+  size_t unknownWalls = 0, wallsWithoutColour = 0;
+  painter.reportUnknownWalls([&](int) { ++unknownWalls; });
   for (int32_t x = 0; x < grid.width(); ++x) {
     for (int32_t y = 0; y < grid.height(); ++y) {
       wallsWithoutColour += grid.at(x, y).wall < 0 || grid.at(x, y).wall > 13;
     }
   }
-  if (unknownWalls != wallsWithoutColour) __builtin_trap();
+  if (unknownWalls != wallsWithoutColour) std::abort();
 
-  // Filters chosen ahead, as the painter thread does, must give the very bytes
-  // that libpng's own choice gives.
-  std::ostringstream byLibpng, ahead;
-  const PngWarningHandler ignore = [](const std::string&) {};
-  writePng(byLibpng, image, ignore);
+  // What the tool writes, painted band by band on its second thread with each
+  // row's filter chosen there, must be the very bytes png++ writes of the same
+  // map with libpng's own choices.
+  std::ostringstream ours;
   writePng(
-      ahead, image.width(), image.height(),
-      [&image](uint32_t y) {
-        return y == 0 ? EncoderRow{image.row(0)}
-                      : EncoderRow{image.row(y), chooseFilter(image.row(y), image.row(y - 1),
-                                                              image.width())};
-      },
-      ignore);
-  if (byLibpng.str() != ahead.str()) __builtin_trap();
+      ours, width, height,
+      [&painter](uint32_t top, uint32_t rows, Color* out) { painter.paint(top, rows, out); },
+      [](const std::string&) {});
+  if (ours.str() != pngByPngPlusPlus(image)) std::abort();
 }
 
 }  // namespace wldmap

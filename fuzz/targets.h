@@ -13,8 +13,8 @@ void fuzzWorldReader(const uint8_t* data, size_t size);
 // Loads a colour table from arbitrary text.
 void fuzzColorLoader(const uint8_t* data, size_t size);
 
-// Reads a world, loads colours, renders the map and encodes it with libpng's own
-// filter choice and with the filters chosen ahead. The first byte gives the
+// Reads a world, loads colours, paints the map and encodes it as the tool does,
+// which must give png++'s own bytes for the same map. The first byte gives the
 // length of the colour text that follows it; the rest is the world file.
 void fuzzPipeline(const uint8_t* data, size_t size);
 

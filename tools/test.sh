@@ -36,10 +36,10 @@ ctest --test-dir build-sanitize -j "$jobs" --output-on-failure
 echo "== thread sanitizer: the reader's helper and the painter thread"
 cmake -S . -B build-threads -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWLDMAP_SANITIZE_THREADS=ON \
   -DWLDMAP_TESTS=ON >/dev/null
-cmake --build build-threads -j "$jobs" --target wldmap world_test app_test
+cmake --build build-threads -j "$jobs" --target wldmap world_test output_test app_test
 # Memory peaks and signal timing are not what they are without the sanitizer.
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-threads -j "$jobs" --output-on-failure \
-  -R 'WorldTest|PaintAheadTest|EndToEndTest' -E 'Memory|Signal'
+  -R 'WorldTest|PaintAheadTest|OutputTest|EndToEndTest' -E 'Memory|Signal'
 
 echo "== fuzzing"
 bash fuzz/run.sh "${WLDMAP_FUZZ_SECONDS:-60}"

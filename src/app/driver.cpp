@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <memory>
 #include <new>
-#include <sstream>
 #include <stdexcept>
 
-#include "app/paint_ahead.h"
 #include "colors/colors.h"
 #include "output/output.h"
 #include "render/render.h"
@@ -25,11 +24,6 @@ const char kUsage[] =
     "You idiot! Don't run this program directly! You're supposed to click and drag the .wld "
     "over the .exe!";
 const char kColorFileName[] = "tilecolors.txt";
-
-// A failure found by the driver itself; reported against the file in hand.
-struct Failure : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 std::string firstExisting(const std::vector<std::string>& candidates) {
   for (const std::string& path : candidates) {
@@ -138,102 +132,136 @@ std::vector<std::string> colorFileCandidates(const std::string& toolFolder,
 
 namespace {
 
-// Maps one world, with tilecolors.txt from the first of `colorCandidates` that
-// exists: the stage lines from "Parsing header" to "Saving image as", or to the
-// error line. Whether the map was written. Everything it allocated is released
-// when it returns.
-bool mapWorld(const std::string& worldPath, const std::vector<std::string>& colorCandidates,
-              std::ostream& out, std::ostream& err) {
-  out << "Parsing header" << std::endl;
-  std::string subject = worldPath;  // the file a failure is reported against
-  // All of it is released on return, before the next world is read.
+// A failure of one world's run, about one file: "error: <file>: <what>".
+class Failure : public std::runtime_error {
+ public:
+  Failure(std::string file, const std::string& what)
+      : std::runtime_error(what), file_(std::move(file)) {}
+  const std::string& file() const { return file_; }
+
+ private:
+  std::string file_;
+};
+
+// Runs `step`; whatever it throws is reported as a failure about `file`.
+template <typename Step>
+auto about(const std::string& file, Step step) -> decltype(step()) {
+  try {
+    return step();
+  } catch (const Failure&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw Failure(file, "not enough memory");
+  } catch (const std::exception& e) {
+    throw Failure(file, e.what());
+  }
+}
+
+// Opens a file to read as bytes (no text mode, which would end it at a Ctrl-Z)
+// and refuses anything but a regular file; `kind` names what it should be.
+std::unique_ptr<platform::InputFileStream> openRegular(const std::string& path,
+                                                       const std::string& kind) {
+  auto in = std::make_unique<platform::InputFileStream>(path);
+  if (in->file().isFolder()) throw std::runtime_error("is a folder, not a " + kind);
+  if (!in->file().isRegular()) throw std::runtime_error("not a regular file");
+  return in;
+}
+
+struct World {
   WorldHeader header;
   TileGrid grid;
-  TileColorTable colors;
-  try {
-    platform::InputFileStream world(worldPath);
-    if (world.file().isFolder()) throw Failure("is a folder, not a world file");
-    if (!world.file().isRegular()) throw Failure("not a regular file");
-    const std::string inputFolder = folderOf(worldPath);
-    header = readHeader(world);
+};
 
+// The stages "Parsing header" and "Reading world".
+World readWorld(const std::string& path, std::ostream& out) {
+  out << "Parsing header" << std::endl;
+  return about(path, [&] {
+    const auto in = openRegular(path, "world file");
+    World world;
+    world.header = readHeader(*in);
     out << "Reading world" << std::endl;
-    grid = readTiles(world, header);
+    world.grid = readTiles(*in, world.header);
+    return world;
+  });
+}
 
-    out << "Loading colors" << std::endl;
-    const std::string colorPath = firstExisting(colorCandidates);
-    if (colorPath.empty()) {
-      subject = kColorFileName;
-      throw Failure("not found; looked for " + join(colorCandidates));
-    }
-    subject = colorPath;
-    // Read as bytes on every system: a text mode would end the file at a Ctrl-Z.
-    platform::InputFileStream colorFile(colorPath);
-    if (!colorFile.file().isRegular()) throw Failure("not a regular file");
+// The colour table from the first of `candidates` that exists; the file's
+// warnings go to `err`.
+TileColorTable readColors(const std::vector<std::string>& candidates, std::ostream& err) {
+  const std::string path = firstExisting(candidates);
+  if (path.empty()) throw Failure(kColorFileName, "not found; looked for " + join(candidates));
+  return about(path, [&] {
     std::vector<std::string> warnings;
-    colors = loadTileColors(colorFile, warnings);
+    TileColorTable colors = loadTileColors(*openRegular(path, "colour file"), warnings);
     for (const std::string& warning : warnings) {
-      err << "warning: " << colorPath << ": " << warning << std::endl;
+      err << "warning: " << path << ": " << warning << std::endl;
     }
+    return colors;
+  });
+}
 
-    out << "Generating image" << std::endl;
-    subject = worldPath;
-    const MapPainter painter(header, grid, colors);
-    const auto width = static_cast<uint32_t>(header.width);
-    const auto height = static_cast<uint32_t>(header.height);
-    // The painter thread starts at once; its first bands are ready by the time
-    // the encoder asks for them.
-    PaintAhead paintAhead(width, height, [&painter](uint32_t top, uint32_t rows, Color* pixels) {
-      painter.paint(top, rows, pixels);
-    });
-    // One flush when the stage ends, not one per line: a world full of unknown
-    // walls would otherwise spend most of its time in write calls.
-    painter.reportUnknownWalls([&out](int wall) { out << "Unknown wall type: " << wall << '\n'; });
-    out.flush();
+// Writes "Unknown wall type" for every tile whose wall has no colour.
+void reportUnknownWalls(const MapPainter& painter, std::ostream& out) {
+  // One flush when the stage ends, not one per line: a world full of unknown
+  // walls would otherwise spend most of its time in write calls.
+  painter.reportUnknownWalls([&out](int wall) { out << "Unknown wall type: " << wall << '\n'; });
+  out.flush();
+}
 
-    const std::string outputPath =
-        inputFolder + safeFileName(header.name, platform::kWindowsFileNames) + ".png";
-    out << "Saving image as " << outputPath << std::endl;
-    subject = outputPath;
-    if (platform::sameFile(outputPath, worldPath)) {
-      throw Failure("is the world file itself; it is kept, and no map is written");
+// The stage "Saving image as": paints the map as it is encoded and saves it
+// beside the world, named after the world.
+void saveMap(const std::string& worldPath, const World& world, const MapPainter& painter,
+             std::ostream& out, std::ostream& err) {
+  const std::string mapPath = folderOf(worldPath) +
+                              safeFileName(world.header.name, platform::kWindowsFileNames) +
+                              ".png";
+  out << "Saving image as " << mapPath << std::endl;
+  about(mapPath, [&] {
+    if (platform::sameFile(mapPath, worldPath)) {
+      throw std::runtime_error("is the world file itself; it is kept, and no map is written");
     }
     savePng(
-        outputPath, width, height, [&paintAhead](uint32_t y) { return paintAhead.row(y); },
-        [&err, &outputPath](const std::string& warning) {
-          err << "warning: " << outputPath << ": " << warning << std::endl;
+        mapPath, static_cast<uint32_t>(world.header.width),
+        static_cast<uint32_t>(world.header.height),
+        [&painter](uint32_t top, uint32_t rows, Color* pixels) { painter.paint(top, rows, pixels); },
+        [&err, &mapPath](const std::string& warning) {
+          err << "warning: " << mapPath << ": " << warning << std::endl;
         });
-  } catch (const std::bad_alloc&) {
-    err << "error: " << subject << ": not enough memory" << std::endl;
-    return false;
-  } catch (const std::exception& e) {
-    err << "error: " << subject << ": " << e.what() << std::endl;
+  });
+}
+
+// Maps one world: the stage lines from "Parsing header" to "Done!", or to the
+// error line. Whether the map was written. Everything it allocated is released
+// when it returns, before the next world is read.
+bool mapWorld(const std::string& worldPath, const std::vector<std::string>& colorCandidates,
+              std::ostream& out, std::ostream& err) {
+  try {
+    const World world = readWorld(worldPath, out);
+    out << "Loading colors" << std::endl;
+    const TileColorTable colors = readColors(colorCandidates, err);
+    out << "Generating image" << std::endl;
+    const MapPainter painter = about(worldPath, [&] {
+      return MapPainter(world.header, world.grid, colors);
+    });
+    reportUnknownWalls(painter, out);
+    saveMap(worldPath, world, painter, out, err);
+  } catch (const Failure& failure) {
+    err << "error: " << failure.file() << ": " << failure.what() << std::endl;
     return false;
   }
+  out << "Done!" << std::endl;
   return true;
 }
 
-// The words of `text` in lines of at most 80 columns.
-std::string wrapped(const std::string& text) {
-  std::string out, line, word;
-  std::istringstream words(text);
-  while (words >> word) {
-    if (!line.empty() && line.size() + 1 + word.size() > 80) {
-      out += line + "\n";
-      line.clear();
-    }
-    line += (line.empty() ? "" : " ") + word;
-  }
-  return out + line + "\n";
-}
-
 std::string helpText() {
-  std::string places = "the folder of the path it was started by";
+  // One place a line; the data folders are the system's (../share/wldmap/
+  // where an install puts it).
+  std::string places = "  the folder of the path wldmap was started by\n";
   for (const std::string& folder : platform::dataFolders("")) {
-    places += folder.empty() ? ", then the folder of the running executable"
-                             : ", then " + folder + " from there";
+    places += folder.empty() ? "  the folder of the running executable\n"
+                             : "  " + folder + " from the running executable's folder\n";
   }
-  return std::string("Usage: wldmap WORLD.wld [MORE.wld ...]\n"
+  return "Usage: wldmap WORLD.wld [MORE.wld ...]\n"
          "Turns each saved tile world into a PNG map, one pixel per cell: a background by\n"
          "depth, then the cell's wall, tile and water or lava.\n"
          "\n"
@@ -241,8 +269,9 @@ std::string helpText() {
          "one stored in the file: FOLDER/NAME.png. An existing map of that name is replaced.\n"
          "Worlds are mapped in the order given; one that fails does not stop the others.\n"
          "After the last one the tool waits for Enter, so a window opened for a drop stays.\n"
-         "\n") +
-         wrapped("Tile colours come from tilecolors.txt, looked for in " + places + ".") +
+         "\n"
+         "Tile colours come from tilecolors.txt, the first found of:\n" +
+         places +
          "\n"
          "Exit status: 0 when every map was written, 1 when no world was given, 2 when\n"
          "any world failed.\n"
@@ -280,11 +309,7 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
                                          : platform::dataFolders(folderOf(exePath)));
   bool allWritten = true;
   for (size_t i = 1; i < args.size(); ++i) {
-    if (mapWorld(args[i], colorCandidates, out, err)) {
-      out << "Done!" << std::endl;
-    } else {
-      allWritten = false;
-    }
+    allWritten = mapWorld(args[i], colorCandidates, out, err) && allWritten;
   }
   return finish(allWritten ? 0 : 2);
 }

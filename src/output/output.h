@@ -1,55 +1,43 @@
-// PNG output of the map image.
+// PNG output of the map: painted band by band while libpng encodes it, and
+// saved so that a map is either whole or not there.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
 
-#include "model/image.h"
+#include "model/color.h"
 
 namespace wldmap {
 
-// A map that could not be saved; what() says why.
+// A map that could not be encoded or saved; what() says why.
 class OutputError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
+// Paints rows top..top+rows-1 of the map into `out`, one row of the map's width
+// after another. Called on a thread of the encoder's own, band after band.
+using PaintBand = std::function<void(uint32_t top, uint32_t rows, Color* out)>;
+
 // Receives each of libpng's warnings.
 using PngWarningHandler = std::function<void(const std::string& warning)>;
 
-// A row for the encoder: its pixels and, when it was chosen ahead, its filter.
-struct EncoderRow {
-  static constexpr int kLibpngChooses = -1;
-  const Color* pixels;
-  int filter = kLibpngChooses;  // a PNG filter type, 0 (none) to 4 (Paeth)
-};
-
-// Hands the encoder the rows of a width x height image, top to bottom, each once;
-// the row's pixels must stay readable until the next call.
-using RowSource = std::function<EncoderRow(uint32_t y)>;
-
-// The filter libpng's default heuristic picks for `row` below `above` in an image
-// `width` pixels wide: the type whose filtered bytes, read as signed, have the
-// smallest sum of magnitudes, the lower type on a tie. Choosing it on another
-// thread spares the encoder trying all five; the file stays byte for byte what
-// libpng writes on its own. Not for the first row, which libpng must choose.
-int chooseFilter(const Color* row, const Color* above, uint32_t width);
-
-// Encodes the image as an 8-bit RGBA PNG with libpng's default settings, rows
-// top to bottom, at any size PNG allows. libpng's warnings go to `onWarning`,
-// never to the console. Throws png::error when libpng or the stream fails.
-void writePng(std::ostream& out, uint32_t width, uint32_t height, const RowSource& rows,
+// Encodes the width x height map that `paintBand` paints as an 8-bit RGBA PNG,
+// byte for byte what libpng writes with its default settings, at any size PNG
+// allows. A second thread paints the map a few bands ahead of the encoder, so it
+// is never held whole. libpng's warnings go to `onWarning`, never to the
+// console. Throws OutputError, or what paintBand threw.
+void writePng(std::ostream& out, uint32_t width, uint32_t height, const PaintBand& paintBand,
               const PngWarningHandler& onWarning);
-void writePng(std::ostream& out, const Image& image, const PngWarningHandler& onWarning);
 
-// Writes the PNG to a new temporary file beside `path`, through the handle that
-// created it, and renames it over `path` once it is complete and synced, so `path`
-// holds either its old content or the whole new image. Throws OutputError and
-// removes the temporary file on failure.
-void savePng(const std::string& path, uint32_t width, uint32_t height, const RowSource& rows,
-             const PngWarningHandler& onWarning);
-void savePng(const std::string& path, const Image& image, const PngWarningHandler& onWarning);
+// Writes the PNG as writePng does to a new temporary file beside `path`, through
+// the handle that created it, and renames it over `path` once it is complete and
+// synced, so `path` holds either its old content or the whole new map. Throws
+// OutputError, or what paintBand threw, and removes the temporary file then.
+void savePng(const std::string& path, uint32_t width, uint32_t height,
+             const PaintBand& paintBand, const PngWarningHandler& onWarning);
 
 }  // namespace wldmap

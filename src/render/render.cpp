@@ -160,13 +160,4 @@ void MapPainter::reportUnknownWalls(const UnknownWallHandler& onUnknownWall) con
   }
 }
 
-Image renderMap(const WorldHeader& header, const TileGrid& grid, const TileColorTable& colors,
-                const UnknownWallHandler& onUnknownWall) {
-  const MapPainter painter(header, grid, colors);
-  Image image(static_cast<uint32_t>(grid.width()), static_cast<uint32_t>(grid.height()));
-  painter.paint(0, image.height(), image.row(0));
-  painter.reportUnknownWalls(onUnknownWall);
-  return image;
-}
-
 }  // namespace wldmap

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "colors/colors.h"
-#include "model/image.h"
+#include "model/color.h"
 #include "world/world.h"
 
 namespace wldmap {
@@ -33,10 +33,6 @@ class MapPainter {
   const TileGrid& grid_;
   std::unique_ptr<const Composites> composites_;
 };
-
-// Paints each cell as depth background, then wall, tile and liquid blended on top.
-Image renderMap(const WorldHeader& header, const TileGrid& grid, const TileColorTable& colors,
-                const UnknownWallHandler& onUnknownWall);
 
 // Blends `layer` onto `under` by the layer's alpha; the result keeps under's alpha.
 Color blend(Color under, Color layer);

@@ -194,18 +194,50 @@ inline const unsigned char* decodeCell(const unsigned char* p, const bool* aux, 
   return p;
 }
 
-}  // namespace
-
-TileGrid readTiles(std::istream& in, const WorldHeader& header) {
+// Decodes width x height cells from `reader` into `tiles`, column by column, and
+// returns the largest wall byte among them.
+unsigned char decodeTiles(ChunkReader& reader, const WorldHeader& header, Tile* tiles) {
   // One flag per stored type byte, so the hot loop indexes instead of range-checking.
   bool aux[256];
   for (int type = 0; type < 256; ++type) aux[type] = hasAux(type);
   // Bytes that must be readable at a cell: the longest cell.
   constexpr size_t kLookahead = kMaxCellBytes;
-
-  LargeArray<Tile> tiles = tileBlock(header.width, header.height, Populate::kByCaller);
-  const size_t height = static_cast<size_t>(header.height);
   unsigned char largestWall = 0;
+  const unsigned char* p = reader.end();
+  for (int32_t x = 0; x < header.width; ++x) {
+    Tile* column = tiles + static_cast<size_t>(x) * static_cast<size_t>(header.height);
+    for (int32_t y = 0; y < header.height; ++y) {
+      if (static_cast<size_t>(reader.end() - p) < kLookahead) {
+        p = reader.refill(p);
+        const size_t left = static_cast<size_t>(reader.end() - p);
+        if (left < kLookahead) {
+          // The stream's last bytes: decode a zero-padded copy, then check that
+          // the cell did not reach into the padding.
+          unsigned char tail[kLookahead] = {};
+          std::memcpy(tail, p, left);
+          const size_t used =
+              static_cast<size_t>(decodeCell(tail, aux, column[y], largestWall) - tail);
+          if (used > left) {
+            throw WorldError("tile data ends early, inside the cell at column " +
+                             std::to_string(x) + ", row " + std::to_string(y) + " of " +
+                             std::to_string(header.width) + " x " +
+                             std::to_string(header.height));
+          }
+          p += used;
+          continue;
+        }
+      }
+      p = decodeCell(p, aux, column[y], largestWall);
+    }
+  }
+  return largestWall;
+}
+
+}  // namespace
+
+TileGrid readTiles(std::istream& in, const WorldHeader& header) {
+  LargeArray<Tile> tiles = tileBlock(header.width, header.height, Populate::kByCaller);
+  unsigned char largestWall;
   {
     // Fresh pages are zeroed by the system as they are made present, a third of
     // the read on a large world; a helper thread does that ahead of the decoder,
@@ -217,33 +249,7 @@ TileGrid readTiles(std::istream& in, const WorldHeader& header) {
     const size_t bytes = tiles.get_deleter().bytes;
     const Helper populating([block, bytes] { populateLarge(block, bytes); });
     ChunkReader reader(in);
-    const unsigned char* p = reader.end();
-    for (int32_t x = 0; x < header.width; ++x) {
-      Tile* column = block + static_cast<size_t>(x) * height;
-      for (int32_t y = 0; y < header.height; ++y) {
-        if (static_cast<size_t>(reader.end() - p) < kLookahead) {
-          p = reader.refill(p);
-          const size_t left = static_cast<size_t>(reader.end() - p);
-          if (left < kLookahead) {
-            // The stream's last bytes: decode a zero-padded copy, then check that
-            // the cell did not reach into the padding.
-            unsigned char tail[kLookahead] = {};
-            std::memcpy(tail, p, left);
-            const size_t used =
-                static_cast<size_t>(decodeCell(tail, aux, column[y], largestWall) - tail);
-            if (used > left) {
-              throw WorldError("tile data ends early, inside the cell at column " +
-                               std::to_string(x) + ", row " + std::to_string(y) + " of " +
-                               std::to_string(header.width) + " x " +
-                               std::to_string(header.height));
-            }
-            p += used;
-            continue;
-          }
-        }
-        p = decodeCell(p, aux, column[y], largestWall);
-      }
-    }
+    largestWall = decodeTiles(reader, header, block);
   }
   return TileGrid(header.width, header.height, std::move(tiles), largestWall);
 }

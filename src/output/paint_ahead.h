@@ -11,9 +11,28 @@
 
 #include "model/color.h"
 #include "model/large_array.h"
-#include "output/output.h"
 
 namespace wldmap {
+
+// A row for the encoder: its pixels and, for every row after the first, the
+// PNG filter chosen for it ahead.
+struct EncoderRow {
+  static constexpr int kLibpngChooses = -1;
+  const Color* pixels;
+  int filter = kLibpngChooses;  // a PNG filter type, 0 (none) to 4 (Paeth)
+};
+
+// Where the bands of the map go in a ring of `slots` band buffers, and when one
+// may be painted: the rule PaintAhead follows, kept apart so that it can be
+// checked on its own.
+struct BandRing {
+  uint32_t slots;
+  // The buffer band `band` is painted into.
+  uint32_t slot(uint32_t band) const { return band % slots; }
+  // Whether band `band` may be painted while the encoder may still read band
+  // `reading` and those after it: only into a slot none of them is in.
+  bool mayPaint(uint32_t band, uint32_t reading) const { return band < reading + slots; }
+};
 
 // The encoder takes rows one at a time on the calling thread and is the slowest
 // stage, while painting a band of rows needs nothing but the finished grid. So a
@@ -21,8 +40,6 @@ namespace wldmap {
 // on two cores the painting costs no time, and the map is never held whole. The
 // painter also picks each row's PNG filter, the encoder's costliest step that
 // does not depend on what came before it in the stream.
-// The hand-off is the ring: the painter fills band b into slot b % 3 once the
-// encoder has moved past band b - 3.
 class PaintAhead {
  public:
   // Paints rows top..top+rows-1 into out, one row of `width` pixels after another.
@@ -46,19 +63,19 @@ class PaintAhead {
   void fill(uint32_t band);
 
   const uint32_t width_, height_, bandRows_, bands_;
-  const uint32_t slots_;  // one band being encoded, the next ones painted
+  const BandRing ring_;  // one band being encoded, the next ones painted
   const PaintBand paint_;
-  LargeArray<Color> ring_;  // slots_ bands of bandRows_ rows
+  LargeArray<Color> pixels_;           // ring_.slots bands of bandRows_ rows
   std::unique_ptr<int8_t[]> filters_;  // one per row of the ring
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  uint32_t painted_ = 0;   // bands painted so far
-  uint32_t released_ = 0;  // bands before this one may be painted over
+  uint32_t painted_ = 0;  // bands painted so far
+  uint32_t reading_ = 0;  // the band the encoder last asked for
   bool stop_ = false;
   std::exception_ptr failure_;
 
-  uint32_t current_ = UINT32_MAX;  // the band the encoder reads
+  uint32_t current_ = UINT32_MAX;  // the band the encoder reads, on its own thread
   std::thread painter_;            // started last, once the rest is in place
 };
 

@@ -1,4 +1,4 @@
-#include "app/paint_ahead.h"
+#include "output/paint_ahead.h"
 
 #include <gtest/gtest.h>
 
@@ -24,10 +24,31 @@ void paintMarked(uint32_t width, uint32_t top, uint32_t rows, Color* out) {
   }
 }
 
+// The ring's rule itself, for every band the encoder may read and every band
+// the painter may then paint: never into the slot of a band the encoder may
+// still read, and always far enough ahead that the encoder never waits on a
+// slot that is free.
+TEST(PaintAheadTest, TheRingNeverPaintsOverABandTheEncoderMayStillRead) {
+  for (uint32_t slots = 1; slots <= 4; ++slots) {
+    const BandRing ring{slots};
+    for (uint32_t reading = 0; reading < 12; ++reading) {
+      for (uint32_t band = reading + 1; band < reading + 2 * slots + 2; ++band) {
+        if (ring.mayPaint(band, reading)) {
+          EXPECT_NE(ring.slot(reading), ring.slot(band)) << slots << ": " << band << " over " << reading;
+        } else {
+          EXPECT_GE(band, reading + slots) << slots << ": band " << band << " held back";
+        }
+      }
+      EXPECT_TRUE(ring.mayPaint(reading, reading));
+    }
+  }
+}
+
 TEST(PaintAheadTest, EveryRowArrivesWhole) {
   // Heights below, at and across band boundaries, so the ring wraps several times.
-  for (auto [width, height] : {std::pair<uint32_t, uint32_t>{3, 1}, {1, 64}, {4, 100}, {2, 130}, {5, 700}}) {
-    PaintAhead ahead(width, height, [width = width](uint32_t top, uint32_t rows, Color* out) {
+  for (auto size : {std::pair<uint32_t, uint32_t>{3, 1}, {1, 64}, {4, 100}, {2, 130}, {5, 700}}) {
+    const uint32_t width = size.first, height = size.second;
+    PaintAhead ahead(width, height, [width](uint32_t top, uint32_t rows, Color* out) {
       paintMarked(width, top, rows, out);
     });
     int mismatches = 0;

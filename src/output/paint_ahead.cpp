@@ -1,7 +1,8 @@
-#include "app/paint_ahead.h"
+#include "output/paint_ahead.h"
 
 #include <algorithm>
 
+#include "output/filter_choice.h"
 #include "platform/platform.h"
 
 namespace wldmap {
@@ -23,10 +24,10 @@ PaintAhead::PaintAhead(uint32_t width, uint32_t height, PaintBand paint)
       // A map of no rows has no bands, but the band height must not be 0.
       bandRows_(std::max(1u, std::min(kBandRows, height))),
       bands_((height + bandRows_ - 1) / bandRows_),
-      slots_(std::min(kSlots, bands_)),
+      ring_{std::max(1u, std::min(kSlots, bands_))},
       paint_(std::move(paint)),
-      ring_(makeLargeArray<Color>(checkedProduct(checkedProduct(width, bandRows_), slots_))),
-      filters_(new int8_t[size_t(bandRows_) * slots_]),
+      pixels_(makeLargeArray<Color>(checkedProduct(checkedProduct(width, bandRows_), ring_.slots))),
+      filters_(new int8_t[size_t(bandRows_) * ring_.slots]),
       painter_(platform::startThread([this] { paintAll(); })) {}
 
 PaintAhead::~PaintAhead() {
@@ -42,7 +43,7 @@ void PaintAhead::paintAll() {
   for (uint32_t band = 0; band < bands_; ++band) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return stop_ || band < released_ + slots_; });
+      changed_.wait(lock, [&] { return stop_ || ring_.mayPaint(band, reading_); });
       if (stop_) return;
     }
     std::exception_ptr failure;
@@ -68,13 +69,13 @@ void PaintAhead::fill(uint32_t band) {
   const size_t slotPixels = size_t(width_) * bandRows_;
   const uint32_t top = band * bandRows_;
   const uint32_t rows = std::min(bandRows_, height_ - top);
-  Color* pixels = ring_.get() + (band % slots_) * slotPixels;
-  int8_t* filters = filters_.get() + (band % slots_) * bandRows_;
+  Color* pixels = pixels_.get() + ring_.slot(band) * slotPixels;
+  int8_t* filters = filters_.get() + ring_.slot(band) * bandRows_;
   paint_(top, rows, pixels);
   // The row above a band's first is the last of the band before, whose slot is
   // not painted over until the encoder is past this band's.
   const Color* above = band == 0 ? nullptr
-                                 : ring_.get() + ((band - 1) % slots_) * slotPixels +
+                                 : pixels_.get() + ring_.slot(band - 1) * slotPixels +
                                        size_t(bandRows_ - 1) * width_;
   for (uint32_t i = 0; i < rows; ++i) {
     const Color* row = pixels + size_t(i) * width_;
@@ -88,14 +89,14 @@ EncoderRow PaintAhead::row(uint32_t y) {
   const uint32_t band = y / bandRows_;
   if (band != current_) {
     std::unique_lock<std::mutex> lock(mutex_);
-    released_ = band;
+    reading_ = band;
     changed_.notify_all();
     changed_.wait(lock, [&] { return painted_ > band || failure_; });
     if (painted_ <= band) std::rethrow_exception(failure_);
     current_ = band;
   }
-  const size_t at = (band % slots_) * bandRows_ + y % bandRows_;
-  return EncoderRow{ring_.get() + at * width_, filters_[at]};
+  const size_t at = size_t(ring_.slot(band)) * bandRows_ + y % bandRows_;
+  return EncoderRow{pixels_.get() + at * width_, filters_[at]};
 }
 
 }  // namespace wldmap
