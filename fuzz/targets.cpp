@@ -69,7 +69,7 @@ void fuzzWorldReader(const uint8_t* data, size_t size) {
 void fuzzColorLoader(const uint8_t* data, size_t size) {
   std::istringstream in(bytes(data, size));
   std::vector<std::string> warnings;
-  const TileColorTable table = loadTileColors(in, warnings);
+  loadTileColors(in, warnings);
   if (warnings.size() > 1) std::abort();  // loading stops at the first problem
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #include "colors/colors.h"
@@ -41,9 +42,14 @@ std::string join(const std::vector<std::string>& items) {
 
 }  // namespace
 
-std::string folderOf(const std::string& path) {
+std::string folderOf(const std::string& path, bool windowsRules) {
   const size_t cut = path.find_last_of("/\\");
-  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+  if (cut != std::string::npos) return path.substr(0, cut + 1);
+  // Z:name is name in the current folder of drive Z:, which is Z: itself.
+  const char drive = static_cast<char>(path.empty() ? 0 : path[0] | 0x20);
+  const bool driveRelative = windowsRules && path.size() >= 2 && path[1] == ':' && drive >= 'a' &&
+                             drive <= 'z';
+  return driveRelative ? path.substr(0, 2) : std::string();
 }
 
 namespace {
@@ -76,14 +82,20 @@ size_t utf8Length(const unsigned char* p, size_t left) {
 }
 
 // Whether a name's part before its first dot is a Windows device name, which
-// would open the device instead of a file.
+// would open the device instead of a file: CON, PRN, AUX, NUL, the consoles'
+// CONIN$ and CONOUT$, and COM or LPT followed by a digit or a superscript 1, 2
+// or 3 (in UTF-8, C2 B9, C2 B2 and C2 B3).
 bool isDeviceName(const std::string& name) {
   std::string stem = name.substr(0, name.find('.'));
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();  // "CON .png" is CON too
   for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
-  return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
-         stem[3] >= '1' && stem[3] <= '9';
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (stem == device) return true;
+  }
+  if (stem.compare(0, 3, "COM") != 0 && stem.compare(0, 3, "LPT") != 0) return false;
+  const std::string number = stem.substr(3);
+  return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" ||
+         number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
 }  // namespace
@@ -208,55 +220,121 @@ void reportUnknownWalls(const MapPainter& painter, std::ostream& out) {
   out.flush();
 }
 
-// The stage "Saving image as": paints the map as it is encoded and saves it
-// beside the world, named after the world.
-void saveMap(const std::string& worldPath, const World& world, const MapPainter& painter,
-             std::ostream& out, std::ostream& err) {
-  const std::string mapPath = folderOf(worldPath) +
-                              safeFileName(world.header.name, platform::kWindowsFileNames) +
-                              ".png";
-  out << "Saving image as " << mapPath << std::endl;
-  about(mapPath, [&] {
-    if (platform::sameFile(mapPath, worldPath)) {
-      throw std::runtime_error("is the world file itself; it is kept, and no map is written");
-    }
-    savePng(
-        mapPath, static_cast<uint32_t>(world.header.width),
-        static_cast<uint32_t>(world.header.height),
-        [&painter](uint32_t top, uint32_t rows, Color* pixels) { painter.paint(top, rows, pixels); },
-        [&err, &mapPath](const std::string& warning) {
-          err << "warning: " << mapPath << ": " << warning << std::endl;
-        });
-  });
-}
-
-// Maps one world: the stage lines from "Parsing header" to "Done!", or to the
-// error line. Whether the map was written. Everything it allocated is released
-// when it returns, before the next world is read.
-bool mapWorld(const std::string& worldPath, const std::vector<std::string>& colorCandidates,
-              std::ostream& out, std::ostream& err) {
-  try {
-    const World world = readWorld(worldPath, out);
-    out << "Loading colors" << std::endl;
-    const TileColorTable colors = readColors(colorCandidates, err);
-    out << "Generating image" << std::endl;
-    const MapPainter painter = about(worldPath, [&] {
-      return MapPainter(world.header, world.grid, colors);
-    });
-    reportUnknownWalls(painter, out);
-    saveMap(worldPath, world, painter, out, err);
-  } catch (const Failure& failure) {
-    err << "error: " << failure.file() << ": " << failure.what() << std::endl;
-    return false;
+// One run of the tool over its worlds, and what it keeps from one world to the
+// next: the world files of the run and the maps written so far, so that no map
+// is written over either, and the colour table, read once.
+class Run {
+ public:
+  Run(const std::vector<std::string>& worlds, std::vector<std::string> colorCandidates,
+      std::ostream& out, std::ostream& err)
+      : worlds_(worlds), colorCandidates_(std::move(colorCandidates)), out_(out), err_(err) {
+    // Before any map is saved, every world file of the run is known.
+    for (const std::string& world : worlds_) worldIds_.push_back(platform::fileId(world));
   }
-  out << "Done!" << std::endl;
-  return true;
-}
+
+  // Maps world `index`: the stage lines from "Parsing header" to "Done!", or to
+  // the error line. Whether the map was written. Everything it allocated for the
+  // world is released when it returns, before the next world is read.
+  bool mapWorld(size_t index) {
+    const std::string& worldPath = worlds_[index];
+    try {
+      const World world = readWorld(worldPath, out_);
+      out_ << "Loading colors" << std::endl;
+      const TileColorTable& colors = colorTable();
+      out_ << "Generating image" << std::endl;
+      const MapPainter painter = about(worldPath, [&] {
+        return MapPainter(world.header, world.grid, colors);
+      });
+      reportUnknownWalls(painter, out_);
+      saveMap(index, world, painter);
+    } catch (const Failure& failure) {
+      err_ << "error: " << failure.file() << ": " << failure.what() << std::endl;
+      return false;
+    }
+    out_ << "Done!" << std::endl;
+    return true;
+  }
+
+ private:
+  // The colour table, read from its file at the first world that needs it; a
+  // failure to read it fails every world that needs it.
+  const TileColorTable& colorTable() {
+    if (!colors_ && !colorFailure_) {
+      try {
+        colors_ = readColors(colorCandidates_, err_);
+      } catch (const Failure& failure) {
+        colorFailure_ = failure;
+      }
+    }
+    if (colorFailure_) throw *colorFailure_;
+    return *colors_;
+  }
+
+  // Refuses a map path that names the world itself, another world file of the
+  // run, or a map this run has written already.
+  void checkMapPath(size_t index, const std::string& mapPath) const {
+    const std::optional<platform::FileId> map = platform::fileId(mapPath);
+    if (!map) return;  // a new file: nothing is written over
+    const std::string& world = worlds_[index];
+    if (map == platform::fileId(world)) {
+      throw Failure(mapPath, "is the world file itself; it is kept, and no map is written");
+    }
+    for (const std::optional<platform::FileId>& other : worldIds_) {
+      if (other == map) {
+        throw Failure(world, "its map " + mapPath +
+                                 " is another world file of this run; it is kept, and no map "
+                                 "is written");
+      }
+    }
+    for (const auto& [written, earlier] : written_) {
+      if (written == *map) {
+        throw Failure(world, "its map " + mapPath + " was already written for " + earlier +
+                                 " in this run; it is kept");
+      }
+    }
+  }
+
+  // The stage "Saving image as": paints the map as it is encoded and saves it
+  // beside the world, named after the world.
+  void saveMap(size_t index, const World& world, const MapPainter& painter) {
+    const std::string& worldPath = worlds_[index];
+    const std::string mapPath = folderOf(worldPath, platform::kWindowsFileNames) +
+                                safeFileName(world.header.name, platform::kWindowsFileNames) +
+                                ".png";
+    out_ << "Saving image as " << mapPath << std::endl;
+    checkMapPath(index, mapPath);
+    about(mapPath, [&] {
+      savePng(
+          mapPath, static_cast<uint32_t>(world.header.width),
+          static_cast<uint32_t>(world.header.height),
+          [&painter](uint32_t top, uint32_t rows, Color* pixels) {
+            painter.paint(top, rows, pixels);
+          },
+          [this, &mapPath](const std::string& warning) {
+            err_ << "warning: " << mapPath << ": " << warning << std::endl;
+          });
+    });
+    if (const std::optional<platform::FileId> written = platform::fileId(mapPath)) {
+      written_.emplace_back(*written, worldPath);
+    }
+  }
+
+  const std::vector<std::string>& worlds_;
+  std::vector<std::optional<platform::FileId>> worldIds_;
+  std::vector<std::pair<platform::FileId, std::string>> written_;  // each map, and its world
+  const std::vector<std::string> colorCandidates_;
+  std::optional<TileColorTable> colors_;
+  std::optional<Failure> colorFailure_;
+  std::ostream& out_;
+  std::ostream& err_;
+};
 
 std::string helpText() {
   // One place a line; the data folders are the system's (../share/wldmap/
   // where an install puts it).
-  std::string places = "  the folder of the path wldmap was started by\n";
+  std::string places =
+      "  the folder of the path wldmap was started by: the current folder when it was\n"
+      "    started by a bare name, found along PATH or run by a desktop entry\n";
   for (const std::string& folder : platform::dataFolders("")) {
     places += folder.empty() ? "  the folder of the running executable\n"
                              : "  " + folder + " from the running executable's folder\n";
@@ -266,12 +344,18 @@ std::string helpText() {
          "depth, then the cell's wall, tile and water or lava.\n"
          "\n"
          "Each map goes beside its world file and is named after the world's own name, the\n"
-         "one stored in the file: FOLDER/NAME.png. An existing map of that name is replaced.\n"
+         "one stored in the file: FOLDER/NAME.png. A world named \"\", \".\" or \"..\" gets a\n"
+         "map named .png, ..png or ...png, which file managers hide. A map from an earlier\n"
+         "run is replaced; a world file, or a map written earlier in the same run, never.\n"
          "Worlds are mapped in the order given; one that fails does not stop the others.\n"
-         "After the last one the tool waits for Enter, so a window opened for a drop stays.\n"
+         "After the last one the tool waits for Enter, so that a window opened for a drop\n"
+         "stays open.\n"
          "\n"
          "Tile colours come from tilecolors.txt, the first found of:\n" +
          places +
+         "Tile and wall types are signed bytes: a type stored as 200 is written -56 in\n"
+         "tilecolors.txt, and a wall stored as 200 is reported as\n"
+         "\"Unknown wall type: -56\".\n"
          "\n"
          "Exit status: 0 when every map was written, 1 when no world was given, 2 when\n"
          "any world failed.\n"
@@ -293,6 +377,7 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
   };
   if (args.size() < 2) {
     out << kUsage << std::endl;
+    err << "usage: wldmap WORLD.wld [MORE.wld ...]; wldmap --help explains" << std::endl;
     return finish(1);
   }
   // Typed in a terminal, not dropped: they answer at once, without waiting.
@@ -304,13 +389,16 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
     out << "wldmap " << WLDMAP_VERSION << std::endl;
     return 0;
   }
-  const std::vector<std::string> colorCandidates = colorFileCandidates(
-      folderOf(args[0]), exePath.empty() ? std::vector<std::string>()
-                                         : platform::dataFolders(folderOf(exePath)));
+  const bool windows = platform::kWindowsFileNames;
+  const std::vector<std::string> worlds(args.begin() + 1, args.end());
+  Run run(worlds,
+          colorFileCandidates(folderOf(args[0], windows),
+                              exePath.empty()
+                                  ? std::vector<std::string>()
+                                  : platform::dataFolders(folderOf(exePath, windows))),
+          out, err);
   bool allWritten = true;
-  for (size_t i = 1; i < args.size(); ++i) {
-    allWritten = mapWorld(args[i], colorCandidates, out, err) && allWritten;
-  }
+  for (size_t i = 0; i < worlds.size(); ++i) allWritten = run.mapWorld(i) && allWritten;
   return finish(allWritten ? 0 : 2);
 }
 

@@ -85,14 +85,31 @@ TileColorTable loadTileColors(std::istream& in, std::vector<std::string>& warnin
       }
       return table;
     }
-    table[values[0]] = Color{static_cast<uint8_t>(values[1]), static_cast<uint8_t>(values[2]),
-                             static_cast<uint8_t>(values[3]), static_cast<uint8_t>(values[4])};
+    table.set(values[0], Color{static_cast<uint8_t>(values[1]), static_cast<uint8_t>(values[2]),
+                               static_cast<uint8_t>(values[3]), static_cast<uint8_t>(values[4])});
   }
 }
 
-Color lookup(const TileColorTable& table, int32_t type) {
-  auto it = table.find(type);
-  return it == table.end() ? Color{0, 0, 0, 255} : it->second;
+TileColorTable::TileColorTable(std::initializer_list<std::pair<int32_t, Color>> entries) {
+  for (const auto& [type, color] : entries) set(type, color);
 }
+
+void TileColorTable::set(int32_t type, Color color) {
+  if (type < kFirstType || type >= kFirstType + kTypes) return;
+  const auto at = static_cast<size_t>(type - kFirstType);
+  colors_[at] = color;
+  present_.set(at);
+}
+
+bool TileColorTable::has(int32_t type) const {
+  return type >= kFirstType && type < kFirstType + kTypes &&
+         present_.test(static_cast<size_t>(type - kFirstType));
+}
+
+Color TileColorTable::lookup(int32_t type) const {
+  return has(type) ? colors_[static_cast<size_t>(type - kFirstType)] : Color{0, 0, 0, 255};
+}
+
+Color lookup(const TileColorTable& table, int32_t type) { return table.lookup(type); }
 
 }  // namespace wldmap

@@ -1,19 +1,45 @@
 // The tile colour table and its text file.
 #pragma once
 
+#include <array>
+#include <bitset>
 #include <cstdint>
+#include <initializer_list>
 #include <istream>
-#include <map>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/color.h"
 
 namespace wldmap {
 
-// Tile type to colour; a later entry for a type replaces an earlier one.
-using TileColorTable = std::map<int32_t, Color>;
+// Tile type to colour, for the 256 types a tile's type byte can hold (-128 to
+// 127 once sign-extended). An entry for any other type could never be used and
+// is not kept, so the table's size is fixed whatever the file's. A later entry
+// for a type replaces an earlier one.
+class TileColorTable {
+ public:
+  TileColorTable() = default;
+  // A table of these entries, set in order.
+  TileColorTable(std::initializer_list<std::pair<int32_t, Color>> entries);
+
+  // Sets the colour of `type`; a type no tile can have is ignored.
+  void set(int32_t type, Color color);
+  // Whether `type` has an entry.
+  bool has(int32_t type) const;
+  // How many types have an entry.
+  size_t size() const { return present_.count(); }
+  // The colour of `type`: opaque black for a type without an entry.
+  Color lookup(int32_t type) const;
+
+ private:
+  static constexpr int32_t kFirstType = -128;
+  static constexpr int32_t kTypes = 256;
+  std::array<Color, kTypes> colors_{};  // by type - kFirstType
+  std::bitset<kTypes> present_;
+};
 
 // A colour file that could not be read to its end; what() says why.
 class ColorFileError : public std::runtime_error {
@@ -22,7 +48,8 @@ class ColorFileError : public std::runtime_error {
 };
 
 // Reads whitespace-separated groups of five integers (type, red, green, blue,
-// alpha), keeping the low 8 bits of each component. A UTF-8 byte order mark at the
+// alpha), keeping the low 8 bits of each component and the groups of the types a
+// tile can have. A UTF-8 byte order mark at the
 // start is skipped. Stops at the first token that is not a 32-bit integer, keeping
 // the complete groups before it; that token (quoted safely for a terminal), an
 // incomplete last group and a UTF-16 file each add a line to `warnings`. Throws

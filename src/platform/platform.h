@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -89,8 +90,9 @@ class InputFile {
 
 // A new file beside `target` that replaces `target` only when committed, so
 // `target` holds either its old content or the whole new one, also after a
-// power loss. Until it is committed or destroyed, SIGINT, SIGTERM and SIGHUP
-// remove it before the process ends.
+// power loss. Until it is committed or destroyed, SIGINT, SIGTERM, SIGHUP and
+// SIGQUIT (closing the console, Ctrl+C, on Windows) remove it before the process
+// ends.
 class PendingFile {
  public:
   // Creates the temporary file exclusively. Throws SystemError.
@@ -113,8 +115,19 @@ class PendingFile {
   bool committed_ = false;
 };
 
-// Whether two paths name the same existing file (through links or other names).
-bool sameFile(const std::string& a, const std::string& b);
+// What tells one file from every other: the same for every path that names it,
+// through links, other spellings, or the case a system folds.
+struct FileId {
+  uint64_t device = 0;
+  uint64_t file = 0;
+  friend bool operator==(const FileId& a, const FileId& b) {
+    return a.device == b.device && a.file == b.file;
+  }
+};
+
+// The identity of the existing file `path` names, or none when there is none
+// (or it cannot be asked).
+std::optional<FileId> fileId(const std::string& path);
 
 }  // namespace platform
 }  // namespace wldmap

@@ -26,7 +26,7 @@ std::string withReason(const std::string& what) { return what + ": " + std::stre
 // The temporary file a signal handler removes; written only while no handler is
 // installed, read only by the handler.
 char pendingPath[PATH_MAX];
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr size_t kCleanupCount = std::size(kCleanupSignals);
 struct sigaction previousActions[kCleanupCount];
 bool watching = false;
@@ -285,10 +285,10 @@ void PendingFile::commit() {
   syncFolder(target_);
 }
 
-bool sameFile(const std::string& a, const std::string& b) {
-  struct stat first, second;
-  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+std::optional<FileId> fileId(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return std::nullopt;
+  return FileId{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
 }
 
 }  // namespace platform

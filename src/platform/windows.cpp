@@ -271,21 +271,18 @@ void PendingFile::commit() {
   committed_ = true;
 }
 
-bool sameFile(const std::string& a, const std::string& b) {
-  BY_HANDLE_FILE_INFORMATION info[2];
-  const std::string* paths[2] = {&a, &b};
-  for (int i = 0; i < 2; ++i) {
-    const HANDLE file =
-        CreateFileW(filePath(*paths[i]).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const BOOL ok = GetFileInformationByHandle(file, &info[i]);
-    CloseHandle(file);
-    if (!ok) return false;
-  }
-  return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
-         info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
-         info[0].nFileIndexLow == info[1].nFileIndexLow;
+std::optional<FileId> fileId(const std::string& path) {
+  // No access needed: only the file's identity is asked. Backup semantics let a
+  // folder open too.
+  const HANDLE file = CreateFileW(filePath(path).c_str(), 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info;
+  const BOOL ok = GetFileInformationByHandle(file, &info);
+  CloseHandle(file);
+  if (!ok) return std::nullopt;
+  return FileId{info.dwVolumeSerialNumber, uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
 }
 
 }  // namespace platform

@@ -12,14 +12,23 @@ namespace wldmap {
 namespace {
 
 TEST(DriverTest, FolderIsEverythingUpToTheLastSeparatorOfEitherKind) {
-  EXPECT_EQ("C:\\maps\\", folderOf("C:\\maps\\w.wld"));
-  EXPECT_EQ("/data/maps/", folderOf("/data/maps/w.wld"));
-  EXPECT_EQ("a/b\\", folderOf("a/b\\c.wld"));
-  EXPECT_EQ("a\\b/", folderOf("a\\b/c.wld"));
-  EXPECT_EQ("", folderOf("w.wld"));
-  EXPECT_EQ("", folderOf(""));
-  EXPECT_EQ("/", folderOf("/w.wld"));
-  EXPECT_EQ("dir/", folderOf("dir/"));
+  for (bool windows : {false, true}) {
+    EXPECT_EQ("C:\\maps\\", folderOf("C:\\maps\\w.wld", windows));
+    EXPECT_EQ("/data/maps/", folderOf("/data/maps/w.wld", windows));
+    EXPECT_EQ("a/b\\", folderOf("a/b\\c.wld", windows));
+    EXPECT_EQ("a\\b/", folderOf("a\\b/c.wld", windows));
+    EXPECT_EQ("", folderOf("w.wld", windows));
+    EXPECT_EQ("", folderOf("", windows));
+    EXPECT_EQ("/", folderOf("/w.wld", windows));
+    EXPECT_EQ("dir/", folderOf("dir/", windows));
+    EXPECT_EQ("Z:dir\\", folderOf("Z:dir\\w.wld", windows));
+  }
+  // A drive-relative path names a file in the current folder of that drive, not
+  // of the current drive; elsewhere a colon is a letter like any other.
+  EXPECT_EQ("Z:", folderOf("Z:dr.wld", true));
+  EXPECT_EQ("c:", folderOf("c:w.wld", true));
+  EXPECT_EQ("", folderOf("Z:dr.wld", false));
+  EXPECT_EQ("", folderOf("1:w.wld", true));
 }
 
 TEST(DriverTest, SafeFileNameReplacesSeparatorsAndControlCharacters) {
@@ -48,13 +57,18 @@ TEST(DriverTest, SafeFileNameFollowsWindowsRulesThere) {
   EXPECT_EQ("___", safeFileName("\xed\xa0\x80", true));
   EXPECT_EQ("____", safeFileName("\xf4\x90\x80\x80", true));
   EXPECT_EQ("__.", safeFileName("\xe4\xb8.", true));
-  // Device names, alone or before a dot, in any case.
-  for (const char* device : {"CON", "prn", "Aux", "nul", "COM1", "com9", "LPT1", "lpt9"}) {
+  // Device names, alone or before a dot, in any case: the consoles, and COM and
+  // LPT with a digit or a superscript one, two or three.
+  for (const char* device : {"CON", "prn", "Aux", "nul", "CONIN$", "conout$", "COM1", "com9",
+                             "COM0", "LPT0", "LPT1", "lpt9", "COM\xc2\xb9", "lpt\xc2\xb2",
+                             "COM\xc2\xb3"}) {
     EXPECT_EQ(std::string("_") + device, safeFileName(device, true));
   }
   EXPECT_EQ("_aux.map", safeFileName("aux.map", true));
   EXPECT_EQ("_CON .x", safeFileName("CON .x", true));
-  for (const char* name : {"CONSOLE", "COM0", "LPT", "xnul", "COM10", "my.aux"}) {
+  EXPECT_EQ("_CONIN$.png", safeFileName("CONIN$.png", true));
+  for (const char* name : {"CONSOLE", "CONIN", "LPT", "xnul", "COM10", "my.aux",
+                           "COM\xc2\xb4", "LPT\xc2\xb9x"}) {
     EXPECT_EQ(name, safeFileName(name, true));
   }
 }
@@ -122,11 +136,15 @@ TEST(DriverTest, EveryPathReadsExactlyOneCharacterOfInput) {
 
   // Several worlds, one of them missing: each runs its own stages, the failure
   // does not stop the rest, and the input is read once, at the very end.
+  h.name = "Away";
+  writeFile(dir / "v.wld", encodeWorld(h, std::vector<Tile>(4)));
   const DriverRun several =
-      runInProcess({dir / "wldmap", dir / "w.wld", dir / "missing.wld", dir / "w.wld"}, "");
+      runInProcess({dir / "wldmap", dir / "w.wld", dir / "missing.wld", dir / "v.wld"}, "");
   EXPECT_EQ(2, several.status);
   EXPECT_EQ(1, several.inputRead);
-  EXPECT_EQ(ok.out + "Parsing header\n" + ok.out, several.out);
+  std::string away = ok.out;
+  away.replace(away.find("Home.png"), 4, "Away");
+  EXPECT_EQ(ok.out + "Parsing header\n" + away, several.out);
   EXPECT_EQ(failed.err, several.err);
 
   // With no input at all, the read simply meets the end.
@@ -139,9 +157,11 @@ TEST(DriverTest, HelpAndVersionAnswerWithoutWaiting) {
     EXPECT_EQ(0, help.status);
     EXPECT_EQ(0, help.inputRead);
     EXPECT_EQ(0u, help.out.find("Usage: wldmap WORLD.wld")) << help.out;
-    for (const char* topic : {"tilecolors.txt", "Exit status", ".png"}) {
+    for (const char* topic : {"tilecolors.txt", "Exit status", ".png", "current folder", "-56"}) {
       EXPECT_NE(std::string::npos, help.out.find(topic)) << topic;
     }
+    std::istringstream lines(help.out);
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
     EXPECT_EQ("", help.err);
   }
   const DriverRun version = runInProcess({"wldmap", "--version"}, "");

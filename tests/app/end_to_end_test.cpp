@@ -4,8 +4,11 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#else
+#include <windows.h>
 #endif
 
 #include <algorithm>
@@ -14,6 +17,7 @@
 #include <tuple>
 #include <png++/png.hpp>
 
+#include "app/driver.h"
 #include "platform/platform.h"
 #include "support/process.h"
 #include "support/tempdir.h"
@@ -114,7 +118,7 @@ TEST_F(EndToEndTest, UsageWithoutAnArgument) {
   const Result r = runTool(dir.path(), "wldmap", {});
   EXPECT_EQ(1, r.status);
   EXPECT_EQ(kUsage, r.out);
-  EXPECT_EQ("", r.err);
+  EXPECT_EQ("usage: wldmap WORLD.wld [MORE.wld ...]; wldmap --help explains\n", r.err);
   EXPECT_TRUE(listDir(dir.path()).empty());
 }
 
@@ -174,6 +178,61 @@ TEST_F(EndToEndTest, SeveralWorldsInOneRunEachWithItsOwnStages) {
   EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"a.wld", "c.wld"}).status);
 }
 
+// A map is never written over a world file of the run, whichever comes first,
+// nor over a map written earlier in the run: two backups of one world dropped
+// together keep the first one's map. A map from an earlier run is replaced.
+TEST_F(EndToEndTest, NoWorldAndNoMapOfTheRunIsWrittenOver) {
+  const std::string other = smallWorld("Other");
+  writeFile(dir / "Home.png", other);  // a world saved under a map's name
+  writeFile(dir / "a.wld", smallWorld("Home"));
+  for (const auto& order : {std::vector<std::string>{"Home.png", "a.wld"}, {"a.wld", "Home.png"}}) {
+    const Result r = runTool(dir.path(), WLDMAP_EXE, order);
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ("error: a.wld: its map Home.png is another world file of this run; it is kept, "
+              "and no map is written\n",
+              r.err);
+    EXPECT_EQ(other, readFile(dir / "Home.png"));
+    EXPECT_EQ(kSmallWorldPixels, pixels(dir / "Other.png"));
+    fs::remove(dir / "Other.png");
+  }
+
+  writeFile(dir / "first.wld", smallWorld("Backup"));
+  writeFile(dir / "second.wld", noisyWorld("Backup", 2, 3));
+  writeFile(dir / "Backup.png", "an earlier run's map");
+  const Result r = runTool(dir.path(), WLDMAP_EXE, {"first.wld", "second.wld"});
+  EXPECT_EQ(2, r.status);
+  const std::string second = progress("Backup.png");
+  EXPECT_EQ(progress("Backup.png") + second.substr(0, second.find("Done!")), r.out);
+  EXPECT_EQ("error: second.wld: its map Backup.png was already written for first.wld in this "
+            "run; it is kept\n",
+            r.err);
+  EXPECT_EQ(kSmallWorldPixels, pixels(dir / "Backup.png"));
+}
+
+// Names that the system folds into one file are one map: on Windows, names
+// that differ in case only, and names whose forbidden characters both become _.
+TEST_F(EndToEndTest, NamesTheSystemFoldsTogetherAreOneMap) {
+  const std::pair<std::string, std::string> pairs[] = {{"Home", "HOME"}, {"a:b", "a?b"}};
+  for (const auto& [first, second] : pairs) {
+    writeFile(dir / "1.wld", smallWorld(first));
+    writeFile(dir / "2.wld", smallWorld(second));
+    const Result r = runTool(dir.path(), WLDMAP_EXE, {"1.wld", "2.wld"});
+    const std::string map = safeFileName(first, platform::kWindowsFileNames) + ".png";
+    if (platform::kWindowsFileNames) {
+      EXPECT_EQ(2, r.status);
+      EXPECT_EQ("error: 2.wld: its map " + safeFileName(second, platform::kWindowsFileNames) +
+                    ".png was already written for 1.wld in this run; it is kept\n",
+                r.err);
+      EXPECT_EQ((std::vector<std::string>{"1.wld", "2.wld", map}), listDir(dir.path()));
+    } else {
+      EXPECT_EQ(0, r.status) << r.err;
+      EXPECT_EQ(4u, listDir(dir.path()).size());
+      fs::remove(dir / (second + ".png"));
+    }
+    fs::remove(fs::u8path(dir / map));
+  }
+}
+
 // A drop from the desktop: full paths for the program and the world, the current
 // folder somewhere else, folder, file and world names in any script. A second
 // drop replaces the map in place.
@@ -218,6 +277,47 @@ TEST_F(EndToEndTest, MapWhosePathJustFitsIsWritten) {
   EXPECT_EQ((std::vector<std::string>{"Home.png", "w.wld"}), listDir(folder));
 }
 
+// A read-only old map is replaced like any other (Windows refuses to rename over
+// one unless the tool lifts the attribute), and the new map is read-only too, as
+// a replaced map keeps its permissions.
+TEST_F(EndToEndTest, ReadOnlyOldMapIsReplacedAndStaysReadOnly) {
+  writeFile(dir / "w.wld", smallWorld("Home"));
+  writeFile(dir / "Home.png", "a read-only map");
+  const fs::path map = fs::u8path(dir / "Home.png");
+  const fs::perms write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  fs::permissions(map, write, fs::perm_options::remove);
+  const Result r = runTool(dir.path(), WLDMAP_EXE, {"w.wld"});
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(kSmallWorldPixels, pixels(dir / "Home.png"));
+  EXPECT_EQ(fs::perms::none, fs::status(map).permissions() & write);
+  EXPECT_EQ((std::vector<std::string>{"Home.png", "w.wld"}), listDir(dir.path()));
+  fs::permissions(map, fs::perms::owner_write, fs::perm_options::add);
+}
+
+#ifdef _WIN32
+// C:w.wld, given while the current folder is on another drive, names w.wld in
+// the current folder of drive C:, and its map goes there too, not into the
+// current folder of the current drive.
+TEST_F(EndToEndTest, DriveRelativeWorldPathKeepsItsDrive) {
+  const std::string drive = dir.path().substr(0, 2);
+  const fs::path elsewhere = fs::current_path() / ("drive-relative-" + std::to_string(GetCurrentProcessId()));
+  if (elsewhere.u8string().compare(0, 2, drive) == 0) GTEST_SKIP() << "needs a second drive";
+  fs::create_directory(elsewhere);
+  writeFile(dir / "w.wld", smallWorld("DriveRel"));
+  // A process's current folder on each drive but its own is in a variable "=C:".
+  const std::wstring variable = L"=" + fs::u8path(drive).wstring();
+  SetEnvironmentVariableW(variable.c_str(), fs::u8path(dir.path()).wstring().c_str());
+  const Result r = runTool(elsewhere.u8string(), WLDMAP_EXE, {drive + "w.wld"});
+  SetEnvironmentVariableW(variable.c_str(), nullptr);
+  const bool strayMap = !fs::is_empty(elsewhere);
+  fs::remove_all(elsewhere);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(progress(drive + "DriveRel.png"), r.out);
+  EXPECT_EQ(kSmallWorldPixels, pixels(dir / "DriveRel.png"));
+  EXPECT_FALSE(strayMap);
+}
+#endif
+
 // Each system's own rules for names: on Windows a colon would write an alternate
 // data stream and "aux" the device, so both are changed; elsewhere they are legal.
 TEST_F(EndToEndTest, NamesFollowTheSystemsFileNameRules) {
@@ -226,6 +326,11 @@ TEST_F(EndToEndTest, NamesFollowTheSystemsFileNameRules) {
           ? std::vector<std::pair<std::string, std::string>>{{"a:b?*", "a_b__.png"},
                                                              {"aux", "_aux.png"},
                                                              {"Con.map", "_Con.map.png"},
+                                                             {"CONIN$", "_CONIN$.png"},
+                                                             {"CONOUT$", "_CONOUT$.png"},
+                                                             {"COM0", "_COM0.png"},
+                                                             {"LPT0", "_LPT0.png"},
+                                                             {"COM\xc2\xb9", "_COM\xc2\xb9.png"},
                                                              {"W\xe9", "W_.png"}}
           : std::vector<std::pair<std::string, std::string>>{{"a:b?*", "a:b?*.png"},
                                                              {"aux", "aux.png"},
@@ -255,17 +360,25 @@ TEST_F(EndToEndTest, UnknownWallsAreReportedInDecimalInGridOrder) {
       r.out);
 }
 
+// The colour file beside the started path comes first. It is read once for the
+// whole run, its warnings said once, and read as bytes on every system: a
+// Ctrl-Z is a bad token, not the end of a text file.
 TEST_F(EndToEndTest, ColoursBesideTheStartedPathComeFirst) {
   fs::create_directory(dir / "tool");
-  writeFile(dir / "tool/tilecolors.txt", "0 1 2 3 255\n99 oops\n");
   writeFile(dir / "w.wld", smallWorld("Home"));
-  const Result r = runTool(dir.path(), "tool/wldmap", {"w.wld"});
-  EXPECT_EQ(0, r.status);
-  EXPECT_EQ(progress("Home.png"), r.out);
-  EXPECT_EQ("warning: tool/tilecolors.txt: group 2: \"oops\" is not a 32-bit integer; this "
-            "group and everything after it are ignored\n",
-            r.err);
-  EXPECT_EQ(0x010203FFu, pixels(dir / "Home.png")[1][0]);
+  writeFile(dir / "v.wld", smallWorld("Away"));
+  const std::pair<std::string, std::string> files[] = {
+      {"0 1 2 3 255\n99 oops\n", "\"oops\""}, {"0 1 2 3 255\n\x1a 2 2 2 255\n", "\"\\x1a\""}};
+  for (const auto& [text, token] : files) {
+    writeFile(dir / "tool/tilecolors.txt", text);
+    const Result r = runTool(dir.path(), "tool/wldmap", {"w.wld", "v.wld"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(progress("Home.png") + progress("Away.png"), r.out);
+    EXPECT_EQ("warning: tool/tilecolors.txt: group 2: " + token +
+                  " is not a 32-bit integer; this group and everything after it are ignored\n",
+              r.err);
+    EXPECT_EQ(0x010203FFu, pixels(dir / "Away.png")[1][0]);
+  }
 }
 
 // Started by a bare name, as a shell finds it along PATH: the current folder is
@@ -463,19 +576,45 @@ TEST_F(EndToEndTest, ReplacedMapKeepsItsPermissionsAndANewOneFollowsTheUmask) {
   EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}, "umask 027").status);
   EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
             fs::status(dir / "Home.png").permissions());
+  // An old map that was a link to a program is replaced by a map of its own,
+  // with a new map's mode, not the program's; the program is left alone.
+  fs::remove(dir / "Home.png");
+  writeFile(dir / "program", "#!/bin/sh\n");
+  fs::permissions(dir / "program", fs::perms::owner_all | fs::perms::group_read |
+                                       fs::perms::group_exec | fs::perms::others_read |
+                                       fs::perms::others_exec);
+  fs::create_symlink("program", dir / "Home.png");
+  EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}, "umask 022").status);
+  EXPECT_FALSE(fs::is_symlink(dir / "Home.png"));
+  EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                fs::perms::others_read,
+            fs::status(dir / "Home.png").permissions());
+  EXPECT_EQ("#!/bin/sh\n", readFile(dir / "program"));
+}
+
+// Anything but a regular file named as a world is refused at once, without
+// waiting on it: a FIFO would otherwise hold the run for good.
+TEST_F(FailureTest, FifoIsNotReadAsAWorld) {
+  writeFile(dir / "w.wld", smallWorld("Home"));
+  ASSERT_EQ(0, mkfifo((dir / "fifo.wld").c_str(), 0600));
+  const Result r = runTool(dir.path(), "/usr/bin/timeout",
+                           {"20", WLDMAP_EXE, "fifo.wld", "w.wld"}, "", "/usr/bin/timeout");
+  EXPECT_EQ(2, r.status);
+  EXPECT_EQ("Parsing header\n" + progress("Home.png"), r.out);
+  EXPECT_EQ("error: fifo.wld: not a regular file\n", r.err);
 }
 
 // Starts the tool on `worlds` in `cwd` with standard output on `out` and standard
 // input from `in` (/dev/null when -1); the pid.
 pid_t startTool(const std::string& cwd, const std::vector<std::string>& worlds, int out,
-                int in = -1) {
+                int in = -1, const std::string& argv0 = WLDMAP_EXE) {
   const pid_t pid = fork();
   if (pid == 0) {
     if (in < 0) in = open("/dev/null", O_RDONLY);
     if (in < 0 || chdir(cwd.c_str()) != 0) _exit(127);
     dup2(in, 0);
     dup2(out, 1);
-    std::vector<char*> argv{const_cast<char*>(WLDMAP_EXE)};
+    std::vector<char*> argv{const_cast<char*>(argv0.c_str())};
     for (const std::string& world : worlds) argv.push_back(const_cast<char*>(world.c_str()));
     argv.push_back(nullptr);
     execv(WLDMAP_EXE, argv.data());
@@ -511,10 +650,11 @@ struct Memory {
 // The tool's peak and current resident memory once it has mapped `worlds` and
 // waits for its final input, read from /proc while it waits. (rusage's peak for
 // a child starts from that of the process that forked it, this suite's own.)
-Memory memoryAtTheFinalRead(const std::string& cwd, const std::vector<std::string>& worlds) {
+Memory memoryAtTheFinalRead(const std::string& cwd, const std::vector<std::string>& worlds,
+                            const std::string& argv0 = WLDMAP_EXE) {
   int input[2], output[2];
   if (pipe(input) != 0 || pipe(output) != 0) return {};
-  const pid_t pid = startTool(cwd, worlds, output[1], input[0]);
+  const pid_t pid = startTool(cwd, worlds, output[1], input[0], argv0);
   close(input[0]);
   close(output[1]);
   readUntil(output[0], "Done!", worlds.size());
@@ -539,8 +679,9 @@ Memory memoryAtTheFinalRead(const std::string& cwd, const std::vector<std::strin
 TEST_F(EndToEndTest, PeakMemoryOfSeveralWorldsIsThatOfOne) {
   writeFile(dir / "big.wld", encodeWorld(header("Big", 2000, 2000), std::vector<Tile>(4000000)));
   writeFile(dir / "half.wld", encodeWorld(header("Half", 2000, 1000), std::vector<Tile>(2000000)));
+  writeFile(dir / "big2.wld", encodeWorld(header("Big2", 2000, 2000), std::vector<Tile>(4000000)));
   const long one = memoryAtTheFinalRead(dir.path(), {"big.wld"}).peakKiB;
-  const long two = memoryAtTheFinalRead(dir.path(), {"big.wld", "big.wld"}).peakKiB;
+  const long two = memoryAtTheFinalRead(dir.path(), {"big.wld", "big2.wld"}).peakKiB;
   const long half = memoryAtTheFinalRead(dir.path(), {"half.wld"}).peakKiB;
   const long gridKiB = 4000000L * sizeof(Tile) / 1024;
   EXPECT_GT(one, gridKiB);
@@ -548,6 +689,20 @@ TEST_F(EndToEndTest, PeakMemoryOfSeveralWorldsIsThatOfOne) {
   // Two million more cells cost their tiles, 10 bytes each, and not their pixels
   // too, 4 bytes more.
   EXPECT_LT(one - half, 2000000L * 12 / 1024);
+}
+
+// A colour file's entries for types no tile can have cost nothing: its memory
+// is that of the 256 types, whatever the file's size.
+TEST_F(EndToEndTest, ColourFileOfAnySizeTakesTheSameMemory) {
+  writeFile(dir / "w.wld", smallWorld("Home"));
+  fs::create_directory(dir / "tool");
+  std::string text = "0 1 2 3 255\n";
+  for (int type = 1000; type < 400000; ++type) text += std::to_string(type) + " 1 2 3 4\n";
+  writeFile(dir / "tool/tilecolors.txt", text);  // six megabytes
+  const long large = memoryAtTheFinalRead(dir.path(), {"w.wld"}, "tool/wldmap").peakKiB;
+  writeFile(dir / "tool/tilecolors.txt", "0 1 2 3 255\n");
+  const long small = memoryAtTheFinalRead(dir.path(), {"w.wld"}, "tool/wldmap").peakKiB;
+  EXPECT_LT(large - small, 2048) << large << " KiB against " << small;
 }
 
 // A console left open after a drop holds no map: the grid and the painted bands
@@ -593,7 +748,7 @@ TEST_F(EndToEndTest, ClosedPipeOnStandardOutputStillWritesTheMap) {
 TEST_F(EndToEndTest, SignalDuringTheSaveLeavesNothingBehind) {
   writeFile(dir / "w.wld", noisyWorld("Home", 2000, 2000));
   writeFile(dir / "Home.png", "the old map");
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     int ends[2];
     ASSERT_EQ(0, pipe(ends));
     const pid_t pid = startTool(dir.path(), "w.wld", ends[1]);

@@ -26,7 +26,7 @@ TEST(ColorsTest, OneGroupWithOrWithoutFinalNewline) {
   for (const char* text : {"0 151 107 75 255", "0 151 107 75 255\n", "  0\t151\n107 75\r\n255 \n"}) {
     const Loaded loaded = load(text);
     ASSERT_EQ(1u, loaded.table.size()) << text;
-    EXPECT_EQ((Color{151, 107, 75, 255}), loaded.table.at(0));
+    EXPECT_EQ((Color{151, 107, 75, 255}), loaded.table.lookup(0));
     EXPECT_TRUE(loaded.warnings.empty());
   }
 }
@@ -34,16 +34,16 @@ TEST(ColorsTest, OneGroupWithOrWithoutFinalNewline) {
 TEST(ColorsTest, LaterGroupReplacesEarlierAndComponentsKeepTheirLowByte) {
   const Loaded loaded = load("7 9 9 9 9 7 1 2 3 4\n5 300 -1 0 128\n-3 +1 2 3 4");
   EXPECT_EQ(3u, loaded.table.size());
-  EXPECT_EQ((Color{1, 2, 3, 4}), loaded.table.at(7));
-  EXPECT_EQ((Color{44, 255, 0, 128}), loaded.table.at(5));
-  EXPECT_EQ((Color{1, 2, 3, 4}), loaded.table.at(-3));
+  EXPECT_EQ((Color{1, 2, 3, 4}), loaded.table.lookup(7));
+  EXPECT_EQ((Color{44, 255, 0, 128}), loaded.table.lookup(5));
+  EXPECT_EQ((Color{1, 2, 3, 4}), loaded.table.lookup(-3));
   EXPECT_TRUE(loaded.warnings.empty());
 }
 
 TEST(ColorsTest, EmptyOrBlankFileGivesAnEmptyTable) {
   for (const char* text : {"", "   \n\t\n"}) {
     const Loaded loaded = load(text);
-    EXPECT_TRUE(loaded.table.empty());
+    EXPECT_EQ(0u, loaded.table.size());
     EXPECT_TRUE(loaded.warnings.empty());
   }
 }
@@ -52,7 +52,7 @@ TEST(ColorsTest, StopsAtABadTokenKeepingCompleteGroups) {
   for (const char* bad : {"abc", "12abc", "4294967296", "-2147483649", "1.5", "+-3", "+"}) {
     const Loaded loaded = load(std::string("1 1 1 1 1\n2 2 2 ") + bad + " 2\n3 3 3 3 3\n");
     EXPECT_EQ(1u, loaded.table.size()) << bad;
-    EXPECT_EQ(1u, loaded.table.count(1));
+    EXPECT_TRUE(loaded.table.has(1));
     ASSERT_EQ(1u, loaded.warnings.size()) << bad;
     EXPECT_NE(std::string::npos, loaded.warnings[0].find("group 2"));
     EXPECT_NE(std::string::npos, loaded.warnings[0].find(bad));
@@ -77,22 +77,31 @@ TEST(ColorsTest, BadTokenIsQuotedSafelyForATerminal) {
 TEST(ColorsTest, ByteOrderMarks) {
   // Windows editors start a UTF-8 file with a mark; the file reads as without it.
   const Loaded utf8 = load("\xEF\xBB\xBF" "0 151 107 75 255\n");
-  EXPECT_EQ((Color{151, 107, 75, 255}), utf8.table.at(0));
+  EXPECT_EQ((Color{151, 107, 75, 255}), utf8.table.lookup(0));
   EXPECT_TRUE(utf8.warnings.empty());
   // A lone 0xEF is an ordinary bad token, not a mark.
   EXPECT_EQ(1u, load("\xEF" "1 2 3 4 5").warnings.size());
   for (const std::string mark : {"\xFF\xFE", "\xFE\xFF"}) {
     const Loaded utf16 = load(mark + std::string("0\0 \0" "1\0", 6));
-    EXPECT_TRUE(utf16.table.empty());
+    EXPECT_EQ(0u, utf16.table.size());
     ASSERT_EQ(1u, utf16.warnings.size());
     EXPECT_NE(std::string::npos, utf16.warnings[0].find("UTF-16"));
   }
 }
 
-TEST(ColorsTest, Accepts32BitExtremes) {
-  const Loaded loaded = load("2147483647 0 0 0 0 -2147483648 1 1 1 1");
-  EXPECT_EQ(2u, loaded.table.size());
+// Any 32-bit type is read, but only the 256 a tile's type byte can hold are
+// kept: the table's size does not grow with the file's.
+TEST(ColorsTest, KeepsOnlyTheTypesATileCanHave) {
+  const Loaded loaded = load("2147483647 0 0 0 0 -2147483648 1 1 1 1 128 2 2 2 2 -129 3 3 3 3\n"
+                             "127 4 4 4 4 -128 5 5 5 5 200 6 6 6 6");
   EXPECT_TRUE(loaded.warnings.empty());
+  EXPECT_EQ(2u, loaded.table.size());
+  EXPECT_EQ((Color{4, 4, 4, 4}), loaded.table.lookup(127));
+  EXPECT_EQ((Color{5, 5, 5, 5}), loaded.table.lookup(-128));
+  for (int32_t type : {128, -129, 200, 2147483647}) {
+    EXPECT_FALSE(loaded.table.has(type)) << type;
+    EXPECT_EQ((Color{0, 0, 0, 255}), loaded.table.lookup(type)) << type;
+  }
 }
 
 TEST(ColorsTest, IncompleteLastGroupIsIgnoredWithAWarning) {
@@ -128,10 +137,10 @@ TEST(ColorsTest, ShippedFileLoadsCleanly) {
   EXPECT_TRUE(warnings.empty());
   // Every material the sample generator paints has a colour of its own.
   for (int type : {0, 1, 2, 3, 5, 6, 7, 8, 9, 53, 57, 58, 59, 60}) {
-    EXPECT_EQ(1u, table.count(type)) << type;
+    EXPECT_TRUE(table.has(type)) << type;
   }
-  EXPECT_EQ((Color{151, 107, 75, 255}), table.at(0));
-  EXPECT_EQ((Color{192, 202, 203, 128}), table.at(51));
+  EXPECT_EQ((Color{151, 107, 75, 255}), table.lookup(0));
+  EXPECT_EQ((Color{192, 202, 203, 128}), table.lookup(51));
 }
 
 }  // namespace

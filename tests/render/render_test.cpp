@@ -146,7 +146,7 @@ TEST(RenderTest, EveryPixelMatchesAStraightforwardReference) {
   TileColorTable colors;
   for (int type = -128; type < 128; type += 3) {
     const uint32_t r = random();
-    colors[type] = Color{uint8_t(r), uint8_t(r >> 8), uint8_t(r >> 16), uint8_t(r >> 24)};
+    colors.set(type, Color{uint8_t(r), uint8_t(r >> 8), uint8_t(r >> 16), uint8_t(r >> 24)});
   }
   const int32_t width = 157, height = 203;
   const TileGrid grid = makeGrid(width, height, [&](int32_t, int32_t) {
