@@ -133,7 +133,7 @@ class Helper {
 class ChunkReader {
  public:
   explicit ChunkReader(std::istream& in)
-      : in_(in), buffer_(new unsigned char[kChunk]), end_(buffer_.get()) {}
+      : in_(in), buffer_(new unsigned char[kTileChunkBytes]), end_(buffer_.get()) {}
 
   // Keeps the bytes from p on and appends more from the stream, as many as fit.
   // Returns the new position of p; end() tells how far the bytes go.
@@ -141,7 +141,8 @@ class ChunkReader {
     const size_t kept = static_cast<size_t>(end_ - p);
     unsigned char* base = buffer_.get();
     std::memmove(base, p, kept);
-    in_.read(reinterpret_cast<char*>(base + kept), static_cast<std::streamsize>(kChunk - kept));
+    in_.read(reinterpret_cast<char*>(base + kept),
+             static_cast<std::streamsize>(kTileChunkBytes - kept));
     // A failed read is no end of the file, whatever it left in the buffer.
     if (in_.bad()) throw WorldError("cannot read it");
     end_ = base + kept + static_cast<size_t>(in_.gcount());
@@ -150,7 +151,6 @@ class ChunkReader {
   const unsigned char* end() const { return end_; }
 
  private:
-  static constexpr size_t kChunk = 256 << 10;  // stays in the second-level cache
   std::istream& in_;
   std::unique_ptr<unsigned char[]> buffer_;  // left uninitialised: read() fills it
   const unsigned char* end_;

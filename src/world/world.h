@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <istream>
@@ -103,6 +104,10 @@ constexpr bool hasAux(int type) {
 // more, the declared cells cannot fit in the bytes that follow the header, or the
 // stream fails (unless its exception mask makes it throw its own error first).
 WorldHeader readHeader(std::istream& in);
+
+// readTiles decodes the tile stream from chunks of this many bytes, read one
+// after another; a cell may straddle two.
+constexpr size_t kTileChunkBytes = 256 << 10;  // stays in the second-level cache
 
 // Reads width x height cells from `in` (positioned by readHeader). Throws
 // WorldError naming the cell where the stream ends early, or saying that it

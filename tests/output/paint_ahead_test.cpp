@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #ifndef _WIN32
 #include <pthread.h>
@@ -62,6 +64,29 @@ TEST(PaintAheadTest, EveryRowArrivesWhole) {
     }
     EXPECT_EQ(0, mismatches);
   }
+}
+
+// No row is handed over before its band is painted. The painter is held inside
+// band 1 until row 64 has been handed over, or for 300 ms: the encoder, which
+// asks for row 64 at once, must be waiting all that while, so that the band is
+// whole when the row arrives. The test cannot fail on correct code, however
+// slow the machine.
+TEST(PaintAheadTest, NoRowIsHandedOverBeforeItsBandIsPainted) {
+  std::atomic<int> bandsPainted{0};
+  std::atomic<bool> handedOver{false};
+  PaintAhead ahead(2, 200, [&](uint32_t top, uint32_t rows, Color* out) {
+    for (int wait = 0; top == 64 && !handedOver && wait < 300; ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    paintMarked(2, top, rows, out);
+    ++bandsPainted;
+  });
+  for (uint32_t y = 0; y < 64; ++y) ahead.row(y);
+  const Color pixel = ahead.row(64).pixels[1];
+  const int painted = bandsPainted;
+  handedOver = true;
+  EXPECT_GE(painted, 2) << "row 64 was handed over while its band was being painted";
+  EXPECT_EQ(marked(1, 64), pixel);
 }
 
 TEST(PaintAheadTest, EncoderThatStopsEarlyLetsThePainterGo) {

@@ -85,7 +85,8 @@ TEST_F(WorldTest, ExtraValuesFollowExactlyTheMarkedTypes) {
 }
 
 TEST_F(WorldTest, HeaderValuesAndNames) {
-  for (const std::string& name : {std::string(), std::string("Home"), std::string(127, 'n')}) {
+  for (const std::string& name :
+       {std::string(), std::string("H"), std::string("Home"), std::string(127, 'n')}) {
     WorldHeader read;
     const TileGrid grid = readAll(encodeWorld(header(2, 3, name), std::vector<Tile>(6)), &read);
     EXPECT_EQ(name, read.name);
@@ -114,9 +115,12 @@ TEST_F(WorldTest, NameIsCutAtItsFirstZeroByte) {
 }
 
 TEST_F(WorldTest, RejectsNameLengthOf128OrMore) {
-  std::string bytes = encodeWorld(header(1, 1, std::string(130, 'x')), std::vector<Tile>(1));
-  std::istringstream in(bytes);
-  EXPECT_THROW(readHeader(in), WorldError);
+  // The length byte is signed in the format: 128 to 255 are negative lengths.
+  for (size_t length : {128, 130, 255}) {
+    std::string bytes = encodeWorld(header(1, 1, std::string(length, 'x')), std::vector<Tile>(1));
+    std::istringstream in(bytes);
+    EXPECT_THROW(readHeader(in), WorldError) << length;
+  }
 }
 
 TEST_F(WorldTest, RejectsEveryTruncatedHeader) {
@@ -230,6 +234,54 @@ TEST_F(WorldTest, FailedReadIsAnErrorNotAnEarlyEnd) {
       ADD_FAILURE() << "no error after " << good << " bytes";
     } catch (const WorldError& e) {
       EXPECT_STREQ("cannot read it", e.what()) << good;
+    }
+  }
+}
+
+// Every size a cell can have, 4 to 12 bytes, starting at every offset from 12
+// bytes before the end of the reader's first chunk to its end: the cells that
+// straddle it are decoded whole, and so is everything after them.
+TEST_F(WorldTest, CellsStraddlingTheEndOfAChunkDecodeWhole) {
+  Tile marked = makeTile(true, 3, 0, 0, false);  // a type with two extra values
+  marked.aux1 = -300;
+  marked.aux2 = 0x5a5a;
+  auto with = [](Tile t, int wall, int liquid, bool lava) {
+    t.wall = static_cast<int8_t>(wall);
+    t.liquid = static_cast<uint8_t>(liquid);
+    t.lava = lava;
+    return t;
+  };
+  const Tile plain = makeTile(true, 4, 0, 0, false), empty = makeTile(false, 0, 0, 0, false);
+  const Tile sized[] = {empty,                             // 4 bytes
+                        plain,                             // 5
+                        with(plain, 7, 0, false),          // 6
+                        with(plain, 0, 9, true),           // 7
+                        with(plain, 7, 9, true),           // 8
+                        marked,                            // 9
+                        with(marked, -56, 0, false),       // 10
+                        with(marked, 0, 200, true),        // 11
+                        with(marked, 13, 255, true)};      // 12
+  std::vector<std::string> encodings;
+  for (const Tile& t : sized) appendCell(encodings.emplace_back(), t);
+  for (size_t size = 4; size <= 12; ++size) {
+    ASSERT_EQ(size, encodings[size - 4].size());
+    for (size_t before = 0; before <= 12; ++before) {
+      // Empty cells of 4 bytes, after one a little longer, up to `before` bytes
+      // short of the chunk's end; the cell; then a few of every size.
+      const size_t start = kTileChunkBytes - before;
+      std::vector<Tile> cells{sized[start % 4]};
+      while (cells.size() * 4 + start % 4 < start) cells.push_back(empty);
+      const size_t at = cells.size();
+      cells.push_back(sized[size - 4]);
+      for (int round = 0; round < 3; ++round) cells.insert(cells.end(), std::begin(sized), std::end(sized));
+      const int32_t height = static_cast<int32_t>(cells.size());
+      const std::string bytes = encodeWorld(header(1, height), cells);
+      ASSERT_EQ(encodings[size - 4], bytes.substr(encodeHeader(header(1, height)).size() + start, size));
+      const TileGrid grid = readAll(bytes);
+      for (size_t y = at; y < cells.size(); ++y) {
+        ASSERT_TRUE(readsAs(cells[y], grid.at(0, int32_t(y))))
+            << size << "-byte cell " << before << " bytes before the chunk's end; cell " << y - at;
+      }
     }
   }
 }
