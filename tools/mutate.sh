@@ -73,7 +73,7 @@ run_mutant() {
     if [ $? -eq 0 ]; then
       verdict=''
     else
-      verdict="by $(sed -n 's/^ *[0-9]* - \(.*\) (.*)$/\1/p' <<<"$log" | head -n 1)"
+      verdict="by $(sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (.*)$/\1/p' <<<"$log" | head -n 1)"
       [ "$verdict" = "by " ] && verdict="by a test that did not finish"
     fi
   fi
