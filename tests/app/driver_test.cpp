@@ -37,15 +37,17 @@ TEST(DriverTest, SafeFileNameReplacesSeparatorsAndControlCharacters) {
     EXPECT_EQ("", safeFileName("", windows));
     EXPECT_EQ("a_b_c_d_e", safeFileName("a/b\\c\nd\x7f" "e", windows));
     EXPECT_EQ("_x_", safeFileName("\x01x\x1f", windows));
-    // C1 controls, as bare bytes or encoded as U+0080..U+009F, steer terminals too.
+    // C1 controls, as bare bytes or encoded as U+0080..U+009F, steer terminals too:
+    // the first and the last of them, either way.
     EXPECT_EQ("a_b_c", safeFileName("a\x9b" "b\xc2\x85" "c", windows));
+    EXPECT_EQ("_x_y__", safeFileName("\x80x\x9fy\xc2\x80\xc2\x9f", windows));
     // Valid UTF-8 stays, up to four bytes a character, U+00A0 included.
     EXPECT_EQ("W\xc3\xa9lt \xe4\xb8\x96\xf0\x9f\x97\xba\xc2\xa0",
               safeFileName("W\xc3\xa9lt \xe4\xb8\x96\xf0\x9f\x97\xba\xc2\xa0", windows));
     EXPECT_EQ("..", safeFileName("..", windows));
   }
   // On POSIX systems any other byte is a legal name byte and stays.
-  EXPECT_EQ("a: ?*<>|\"\xff\xe9", safeFileName("a: ?*<>|\"\xff\xe9", false));
+  EXPECT_EQ("a: ?*<>|\"\xff\xe9\xa0", safeFileName("a: ?*<>|\"\xff\xe9\xa0", false));
   EXPECT_EQ("con", safeFileName("con", false));
 }
 

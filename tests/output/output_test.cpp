@@ -122,6 +122,22 @@ Image nearHalfway(uint32_t width, uint32_t height, std::mt19937& random) {
   return image;
 }
 
+// Two rows where, at the second pixel of the second, Paeth's distances to the
+// pixel above and to the one above-left are equal: the predictor takes the one
+// above, which makes Paeth cost as much as up, and libpng then takes up, the
+// lower type; taking the one above-left would make Paeth the cheapest.
+Image paethTie() {
+  Image image(2, 2);
+  const uint8_t bytes[2][2] = {{100, 80}, {110, 100}};  // [row][pixel], every channel alike
+  for (uint32_t y = 0; y < 2; ++y) {
+    for (uint32_t x = 0; x < 2; ++x) {
+      const uint8_t v = bytes[y][x];
+      image.row(y)[x] = Color{v, v, v, v};
+    }
+  }
+  return image;
+}
+
 // The file the tool saves, its filters chosen on the painter thread band by
 // band, is byte for byte what png++ writes of the same image with libpng's
 // defaults: for maps of one band, one band and a row, and several turns of the
@@ -130,10 +146,11 @@ TEST(OutputTest, SavedBytesEqualPngPlusPlusWritingTheSameImage) {
   std::mt19937 random(5);
   int used[5] = {};
   for (auto size : {std::pair<uint32_t, uint32_t>{300, 1}, {300, 64}, {37, 65}, {1, 200},
-                    {2, 200}, {37, 700}, {1300, 3}}) {
+                    {2, 200}, {37, 700}, {1300, 3}, {2, 2}}) {
     TempDir dir;
     const Image image = size.first == 300    ? pattern(size.first, size.second)
                         : size.first == 1300 ? nearHalfway(size.first, size.second, random)
+                        : size.second == 2   ? paethTie()
                                              : filterMosaic(size.first, size.second, random);
     savePng(dir / "map.png", image.width, image.height, painterOf(image), noWarnings);
     const std::string saved = readFile(dir / "map.png");
