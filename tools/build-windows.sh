@@ -1,22 +1,30 @@
 #!/usr/bin/env bash
 # Cross-builds wldmap.exe for 64-bit Windows on Debian 12 and packs the zip:
-#   bash tools/build-windows.sh [--test]
+#   bash tools/build-windows.sh [--test] [--out FOLDER]
 # Installs what is missing (MinGW-w64, MinGW zlib, Wine, png++'s headers), builds
 # libpng and GoogleTest for Windows from Debian's own sources into
 # build-windows/deps/ (kept between runs), builds the tool, and leaves
-# build-windows/wldmap.exe and build-windows/wldmap-<version>-win64.zip.
+# build-windows/wldmap.exe and build-windows/wldmap-<version>-win64.zip (or the
+# same in FOLDER, with its own deps/).
 # With --test it also builds the test programs, runs them under Wine and runs the
 # unpacked zip once on a sample world.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 test=OFF
-[ "${1:-}" = --test ] && test=ON
+out=$root/build-windows
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --test) test=ON ;;
+    --out) out=$(realpath -m "$2"); shift ;;
+    *) echo "usage: $0 [--test] [--out FOLDER]" >&2; exit 2 ;;
+  esac
+  shift
+done
 
 tools/install-deps.sh g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 dpkg-dev zip \
   googletest
 jobs=$(nproc)
-out=$root/build-windows
 deps=$out/deps
 prefix=$deps/prefix
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
@@ -83,9 +91,19 @@ cmake --build "$out" -j "$jobs"
 if [ "$test" = ON ]; then
   ctest --test-dir "$out" -j "$jobs" --output-on-failure
 fi
-(cd "$out" && cpack -G ZIP >/dev/null)
+
+# The zip: one folder, its files in sorted order, with Unix permissions as a
+# fresh install has them and the sources' date in UTC, so that one commit gives
+# the same bytes wherever and whenever it is built.
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$out/CMakeCache.txt")
-zip=$out/wldmap-$version-win64.zip
+name=wldmap-$version-win64
+zip=$out/$name.zip
+rm -rf "$out/zip" "$zip"
+cmake --install "$out" --prefix "$out/zip/$name" >/dev/null
+chmod -R u=rwX,go=rX "$out/zip"
+(cd "$out/zip" && find "$name" -type f | LC_ALL=C sort >../zip-files &&
+   TZ=UTC SOURCE_DATE_EPOCH=$(cat "$out/source-date-epoch") \
+     cmake -E tar cf "$zip" --format=zip --files-from=../zip-files)
 [ -f "$zip" ] || { echo "no zip was made" >&2; exit 1; }
 
 echo "Imports of wldmap.exe:"

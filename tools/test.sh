@@ -7,7 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/install-deps.sh clang libclang-rt-14-dev desktop-file-utils dpkg-dev file man-db strace
+tools/install-deps.sh clang libclang-rt-14-dev desktop-file-utils dpkg-dev file lintian man-db \
+  strace
 jobs=$(nproc)
 
 echo "== windows build, tests under wine"
@@ -20,10 +21,11 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DWLDMAP_TESTS=ON -DWLDMAP_WERROR
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure
 
-echo "== the tool alone, without GoogleTest"
+echo "== the tool alone, without GoogleTest; the packages built twice are the same"
 cmake -S . -B build-minimal -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DWLDMAP_WERROR=ON >/dev/null
 cmake --build build-minimal -j "$jobs" >/dev/null
 [ -x build-minimal/wldmap ] && [ -f build-minimal/tilecolors.txt ] && [ ! -e build-minimal/tests ]
+bash tools/check-reproducible.sh build build-minimal
 
 # The second compiler, and the plain code paths that the portable build keeps
 # (no vectors, no prefetch, no MADV_POPULATE_WRITE, no /proc/self/exe).

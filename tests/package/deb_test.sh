@@ -22,8 +22,26 @@ done
 description=$(dpkg-deb -f "$deb" Description)
 grep -q 'PNG map' <<<"$description" || fail "no description"
 
+[ "$(dpkg-deb -f "$deb" Section)" = graphics ] || fail "the section is not graphics"
+[ "$(dpkg-deb -f "$deb" Priority)" = optional ] || fail "the priority is not optional"
+
 dpkg-deb -x "$deb" "$root/unpacked"
 [ -f "$root/unpacked/usr/share/wldmap/tilecolors.txt" ] || fail "no colour file in the package"
+doc=$root/unpacked/usr/share/doc/wldmap
+grep -qx 'License: Expat' "$doc/copyright" || fail "no machine-readable copyright"
+grep -q 'Permission is hereby granted' "$doc/copyright" || fail "the copyright lacks the licence"
+# Read whole before matching: a reader that stops early would kill the writer.
+changelog=$(zcat "$doc/changelog.gz")
+[ "${changelog%%$'\n'*}" = "wldmap ($version) unstable; urgency=medium" ] ||
+  fail "the changelog does not start with $version"
+man=$(zcat "$root/unpacked/usr/share/man/man1/wldmap.1.gz")
+grep -q '^\.TH WLDMAP' <<<"$man" || fail "no compressed man page"
+
+# Debian's own checker: no error and no warning.
+if command -v lintian >/dev/null; then
+  report=$(lintian "$deb" 2>/dev/null) || true
+  grep -E '^[EW]: ' <<<"$report" && fail "lintian reports the lines above"
+fi
 mkdir "$root/maps"
 "$build/gensample" 40 40 9 "$root/maps/w.wld"
 (cd "$root/maps" && PATH="$root/unpacked/usr/bin:/usr/bin:/bin" wldmap w.wld </dev/null \
