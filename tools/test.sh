@@ -10,18 +10,20 @@ cd "$(dirname "$0")/.."
 tools/install-deps.sh clang libclang-rt-14-dev desktop-file-utils dpkg-dev file lintian man-db \
   strace
 jobs=$(nproc)
+# Each stage's heading says how far into the run it starts.
+stage() { echo "== $* (at $((SECONDS / 60)) min $((SECONDS % 60)) s)"; }
 
-echo "== windows build, tests under wine"
+stage "windows build, tests under wine"
 bash tools/build-windows.sh --test
 
-echo "== normal build"
+stage "normal build"
 source tools/wine-session.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DWLDMAP_TESTS=ON -DWLDMAP_WERROR=ON \
   -DWLDMAP_WINDOWS_EXE="$(pwd)/build-windows/wldmap.exe" >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure
 
-echo "== the tool alone, without GoogleTest; the packages built twice are the same"
+stage "the tool alone, without GoogleTest; the packages built twice are the same"
 cmake -S . -B build-minimal -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DWLDMAP_WERROR=ON >/dev/null
 cmake --build build-minimal -j "$jobs" >/dev/null
 [ -x build-minimal/wldmap ] && [ -f build-minimal/tilecolors.txt ] && [ ! -e build-minimal/tests ]
@@ -29,13 +31,13 @@ bash tools/check-reproducible.sh build build-minimal
 
 # The second compiler, and the plain code paths that the portable build keeps
 # (no vectors, no prefetch, no MADV_POPULATE_WRITE, no /proc/self/exe).
-echo "== sanitizer build: clang, portable"
+stage "sanitizer build: clang, portable"
 cmake -S . -B build-sanitize -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DWLDMAP_SANITIZE=ON -DWLDMAP_PORTABLE=ON -DWLDMAP_TESTS=ON -DWLDMAP_WERROR=ON >/dev/null
 cmake --build build-sanitize -j "$jobs"
 ctest --test-dir build-sanitize -j "$jobs" --output-on-failure
 
-echo "== thread sanitizer: the reader's helper and the painter thread"
+stage "thread sanitizer: the reader's helper and the painter thread"
 cmake -S . -B build-threads -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWLDMAP_SANITIZE_THREADS=ON \
   -DWLDMAP_TESTS=ON >/dev/null
 cmake --build build-threads -j "$jobs" --target wldmap world_test output_test app_test
@@ -43,5 +45,6 @@ cmake --build build-threads -j "$jobs" --target wldmap world_test output_test ap
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-threads -j "$jobs" --output-on-failure \
   -R 'WorldTest|PaintAheadTest|OutputTest|EndToEndTest' -E 'Memory|Signal'
 
-echo "== fuzzing"
+stage "fuzzing"
 bash fuzz/run.sh "${WLDMAP_FUZZ_SECONDS:-60}"
+stage "all passed"
