@@ -38,8 +38,10 @@ cmake --build build-sanitize -j "$jobs"
 ctest --test-dir build-sanitize -j "$jobs" --output-on-failure
 
 stage "thread sanitizer: the reader's helper and the painter thread"
+# Without the copy elision C++17 does not promise, a thread that still holds a
+# local object a function returns by value is caught too.
 cmake -S . -B build-threads -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWLDMAP_SANITIZE_THREADS=ON \
-  -DWLDMAP_TESTS=ON >/dev/null
+  -DCMAKE_CXX_FLAGS=-fno-elide-constructors -DWLDMAP_TESTS=ON >/dev/null
 cmake --build build-threads -j "$jobs" --target wldmap world_test output_test app_test
 # Memory peaks and signal timing are not what they are without the sanitizer.
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-threads -j "$jobs" --output-on-failure \
