@@ -276,7 +276,7 @@ class Run {
     const std::optional<platform::FileId> map = platform::fileId(mapPath);
     if (!map) return;  // a new file: nothing is written over
     const std::string& world = worlds_[index];
-    if (map == platform::fileId(world)) {
+    if (map == worldIds_[index]) {
       throw Failure(mapPath, "is the world file itself; it is kept, and no map is written");
     }
     for (const std::optional<platform::FileId>& other : worldIds_) {

@@ -197,8 +197,10 @@ InputFile::InputFile(const std::string& path) : handle_(-1) {
   size_ = regular_ ? static_cast<uint64_t>(info.st_size) : 0;
   // Only the open had to be kept from blocking; reads of a regular file block
   // as reads should.
-  const int flags = fcntl(fd, F_GETFL);
-  if (regular_ && flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (regular_) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  }
 }
 
 InputFile::~InputFile() { ::close(static_cast<int>(handle_)); }

@@ -250,12 +250,10 @@ void replaceMap(const std::wstring& temporary, const std::wstring& map) {
     replaced = MoveFileExW(temporary.c_str(), map.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   }
-  if (!replaced) {
-    const DWORD code = GetLastError();
-    if (readOnly) SetFileAttributesW(map.c_str(), attributes);
-    throw SystemError("cannot replace it: " + errorText(code));
-  }
+  const DWORD code = GetLastError();
+  // Read-only again: the new map, or the old one when it stays.
   if (readOnly) SetFileAttributesW(map.c_str(), attributes);
+  if (!replaced) throw SystemError("cannot replace it: " + errorText(code));
 }
 
 }  // namespace
