@@ -184,11 +184,11 @@ struct World {
   TileGrid grid;
 };
 
-// The stages "Parsing header" and "Reading world".
-World readWorld(const std::string& path, std::ostream& out) {
-  out << "Parsing header" << std::endl;
+// The stages "Parsing header" and "Reading world" for the world file at `path`,
+// opened by its full path `file`.
+World readWorld(const std::string& path, const std::string& file, std::ostream& out) {
   return about(path, [&] {
-    const auto in = openRegular(path, "world file");
+    const auto in = openRegular(file, "world file");
     World world;
     world.header = readHeader(*in);
     out << "Reading world" << std::endl;
@@ -228,8 +228,19 @@ class Run {
   Run(const std::vector<std::string>& worlds, std::vector<std::string> colorCandidates,
       std::ostream& out, std::ostream& err)
       : worlds_(worlds), colorCandidates_(std::move(colorCandidates)), out_(out), err_(err) {
-    // Before any map is saved, every world file of the run is known.
-    for (const std::string& world : worlds_) worldIds_.push_back(platform::fileId(world));
+    // Each world's path is resolved once, before any map is saved, so that every
+    // world file of the run is known, and every later call for a world uses its
+    // full path whatever the system makes of a relative one.
+    for (const std::string& world : worlds_) {
+      Resolved entry;
+      try {
+        entry.fullPath = platform::fullPath(world);
+        entry.id = platform::fileId(entry.fullPath);
+      } catch (const platform::SystemError& e) {
+        entry.failure = e.what();
+      }
+      resolved_.push_back(std::move(entry));
+    }
   }
 
   // Maps world `index`: the stage lines from "Parsing header" to "Done!", or to
@@ -238,7 +249,8 @@ class Run {
   bool mapWorld(size_t index) {
     const std::string& worldPath = worlds_[index];
     try {
-      const World world = readWorld(worldPath, out_);
+      out_ << "Parsing header" << std::endl;
+      const World world = readWorld(worldPath, resolved(index).fullPath, out_);
       out_ << "Loading colors" << std::endl;
       const TileColorTable& colors = colorTable();
       out_ << "Generating image" << std::endl;
@@ -270,17 +282,32 @@ class Run {
     return *colors_;
   }
 
+  // A world's full path and identity, or why its path could not be resolved.
+  struct Resolved {
+    std::string fullPath;
+    std::optional<platform::FileId> id;
+    std::string failure;
+  };
+
+  // World `index` resolved; throws the failure to resolve it.
+  const Resolved& resolved(size_t index) const {
+    const Resolved& world = resolved_[index];
+    if (!world.failure.empty()) throw Failure(worlds_[index], world.failure);
+    return world;
+  }
+
   // Refuses a map path that names the world itself, another world file of the
-  // run, or a map this run has written already.
-  void checkMapPath(size_t index, const std::string& mapPath) const {
-    const std::optional<platform::FileId> map = platform::fileId(mapPath);
+  // run, or a map this run has written already. `mapPath` is the path the
+  // messages give, `mapFile` the full one.
+  void checkMapPath(size_t index, const std::string& mapPath, const std::string& mapFile) const {
+    const std::optional<platform::FileId> map = platform::fileId(mapFile);
     if (!map) return;  // a new file: nothing is written over
     const std::string& world = worlds_[index];
-    if (map == worldIds_[index]) {
+    if (map == resolved_[index].id) {
       throw Failure(mapPath, "is the world file itself; it is kept, and no map is written");
     }
-    for (const std::optional<platform::FileId>& other : worldIds_) {
-      if (other == map) {
+    for (const Resolved& other : resolved_) {
+      if (other.id == map) {
         throw Failure(world, "its map " + mapPath +
                                  " is another world file of this run; it is kept, and no map "
                                  "is written");
@@ -298,14 +325,15 @@ class Run {
   // beside the world, named after the world.
   void saveMap(size_t index, const World& world, const MapPainter& painter) {
     const std::string& worldPath = worlds_[index];
-    const std::string mapPath = folderOf(worldPath, platform::kWindowsFileNames) +
-                                safeFileName(world.header.name, platform::kWindowsFileNames) +
-                                ".png";
+    const bool windows = platform::kWindowsFileNames;
+    const std::string mapName = safeFileName(world.header.name, windows) + ".png";
+    const std::string mapPath = folderOf(worldPath, windows) + mapName;
+    const std::string mapFile = folderOf(resolved_[index].fullPath, windows) + mapName;
     out_ << "Saving image as " << mapPath << std::endl;
-    checkMapPath(index, mapPath);
+    checkMapPath(index, mapPath, mapFile);
     about(mapPath, [&] {
       savePng(
-          mapPath, static_cast<uint32_t>(world.header.width),
+          mapFile, static_cast<uint32_t>(world.header.width),
           static_cast<uint32_t>(world.header.height),
           [&painter](uint32_t top, uint32_t rows, Color* pixels) {
             painter.paint(top, rows, pixels);
@@ -314,13 +342,13 @@ class Run {
             err_ << "warning: " << mapPath << ": " << warning << std::endl;
           });
     });
-    if (const std::optional<platform::FileId> written = platform::fileId(mapPath)) {
+    if (const std::optional<platform::FileId> written = platform::fileId(mapFile)) {
       written_.emplace_back(*written, worldPath);
     }
   }
 
   const std::vector<std::string>& worlds_;
-  std::vector<std::optional<platform::FileId>> worldIds_;
+  std::vector<Resolved> resolved_;
   std::vector<std::pair<platform::FileId, std::string>> written_;  // each map, and its world
   const std::vector<std::string> colorCandidates_;
   std::optional<TileColorTable> colors_;

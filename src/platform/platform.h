@@ -125,6 +125,14 @@ struct FileId {
   }
 };
 
+// The path that names the file `path` names for the rest of the run, whatever
+// the current folders do: on Windows the full path, resolved against the
+// current folder of the path's drive (Z:name), which every later call is given
+// instead of a relative path; on POSIX `path` as given, since the one current
+// folder resolves it alike every time and a full path could pass PATH_MAX where
+// the relative one does not. Throws SystemError when it cannot be resolved.
+std::string fullPath(const std::string& path);
+
 // The identity of the existing file `path` names, or none when there is none
 // (or it cannot be asked).
 std::optional<FileId> fileId(const std::string& path);

@@ -23,33 +23,6 @@ std::wstring widen(const std::string& utf8) {
   return wide;
 }
 
-// `utf8` as a full path for the wide file calls, resolved against the current
-// folder (of its drive, for a path such as Z:name). One that reaches MAX_PATH,
-// as the temporary file's name beside a map whose own path just fits can, gets
-// the \\?\ prefix, which lifts the limit on every Windows.
-std::wstring fullPath(const std::string& utf8) {
-  const std::wstring wide = widen(utf8);
-  const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (size == 0) return wide;
-  std::wstring full(size, L'\0');
-  const DWORD length = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
-  if (length == 0 || length >= size) return wide;
-  full.resize(length);
-  // Short enough, a device (\\.\CON), or already in the long form: as it is.
-  if (full.size() < MAX_PATH - 1 || full.rfind(L"\\\\.\\", 0) == 0 ||
-      full.rfind(L"\\\\?\\", 0) == 0) {
-    return full;
-  }
-  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
-  return L"\\\\?\\" + full;
-}
-
-// A path for the wide file calls: as given while it is short, else in full.
-std::wstring filePath(const std::string& utf8) {
-  const std::wstring wide = widen(utf8);
-  return wide.size() < MAX_PATH - 1 ? wide : fullPath(utf8);
-}
-
 std::string narrow(const wchar_t* wide, size_t size) {
   if (size == 0) return std::string();
   const int wideSize = static_cast<int>(size);
@@ -75,6 +48,45 @@ std::string errorText(DWORD code) {
 }
 
 std::string withReason(const std::string& what) { return what + ": " + errorText(GetLastError()); }
+
+// The buffer GetFullPathNameW is given, in characters: room for the longest
+// path there is. Smaller is unsafe on Wine: for a path such as Z:name on
+// another drive it reads that drive's current folder into a scratch block the
+// size of the caller's buffer and writes past the block when the folder is
+// longer (a first call that only asks for the size corrupts the heap, and the
+// run later hangs or crashes); and it counts the block in 16 bits, so 32768
+// characters would wrap to none.
+constexpr DWORD kLongestPath = 32767;
+
+// `utf8` resolved to a full path (\\?\ paths are full already). Throws
+// SystemError when the system cannot resolve it; never falls back to the path
+// as given.
+std::wstring resolve(const std::string& utf8) {
+  const std::wstring wide = widen(utf8);
+  if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+  std::wstring full(kLongestPath, L'\0');
+  const DWORD length = GetFullPathNameW(wide.c_str(), kLongestPath, full.data(), nullptr);
+  if (length == 0) throw SystemError(withReason("cannot resolve its full path"));
+  if (length >= kLongestPath) {
+    throw SystemError("cannot resolve its full path: " + errorText(ERROR_FILENAME_EXCED_RANGE));
+  }
+  full.resize(length);
+  return full;
+}
+
+// A path for the wide file calls: in full, and with the \\?\ prefix once it
+// reaches MAX_PATH (as the temporary file's name beside a map whose own path
+// just fits can), which lifts the limit on every Windows. A device (\\.\CON)
+// is left as it is. Throws SystemError.
+std::wstring filePath(const std::string& utf8) {
+  const std::wstring full = resolve(utf8);
+  if (full.size() < MAX_PATH - 1 || full.rfind(L"\\\\.\\", 0) == 0 ||
+      full.rfind(L"\\\\?\\", 0) == 0) {
+    return full;
+  }
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
+  return L"\\\\?\\" + full;
+}
 
 // The temporary file the console control handler removes (Ctrl+C, closing the
 // window). It is opened with FILE_SHARE_DELETE, so it goes when the process ends.
@@ -187,11 +199,13 @@ void InputFile::seek(uint64_t offset) {
 }
 
 PendingFile::PendingFile(const std::string& target) : target_(target), handle_(-1) {
+  std::wstring wide;
   for (int attempt = 0;; ++attempt) {
     path_ = target + ".tmp" + std::to_string(GetCurrentProcessId()) + "-" +
             std::to_string(attempt);
-    const HANDLE file = CreateFileW(filePath(path_).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
-                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    wide = filePath(path_);
+    const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       handle_ = reinterpret_cast<intptr_t>(file);
       break;
@@ -201,7 +215,6 @@ PendingFile::PendingFile(const std::string& target) : target_(target), handle_(-
       throw SystemError("cannot create a temporary file beside it: " + errorText(code));
     }
   }
-  const std::wstring wide = filePath(path_);
   if (wide.size() < sizeof pendingPath / sizeof pendingPath[0]) {
     wcscpy(pendingPath, wide.c_str());
     pendingSet.store(true, std::memory_order_release);
@@ -212,7 +225,11 @@ PendingFile::~PendingFile() {
   pendingSet.store(false, std::memory_order_release);
   if (!committed_) {
     if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
-    DeleteFileW(filePath(path_).c_str());
+    try {
+      DeleteFileW(filePath(path_).c_str());
+    } catch (const SystemError&) {
+      // The path resolved when the file was created; it cannot fail now.
+    }
   }
 }
 
@@ -265,14 +282,25 @@ void PendingFile::commit() {
   if (!CloseHandle(file)) throw SystemError(withReason("cannot write it"));
   // Full paths: Wine's ReplaceFileW cannot place its own temporary file beside a
   // bare file name.
-  replaceMap(fullPath(path_), fullPath(target_));
+  replaceMap(filePath(path_), filePath(target_));
   committed_ = true;
 }
 
+std::string fullPath(const std::string& path) {
+  const std::wstring full = resolve(path);
+  return narrow(full.data(), full.size());
+}
+
 std::optional<FileId> fileId(const std::string& path) {
+  std::wstring wide;
+  try {
+    wide = filePath(path);
+  } catch (const SystemError&) {
+    return std::nullopt;
+  }
   // No access needed: only the file's identity is asked. Backup semantics let a
   // folder open too.
-  const HANDLE file = CreateFileW(filePath(path).c_str(), 0,
+  const HANDLE file = CreateFileW(wide.c_str(), 0,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;

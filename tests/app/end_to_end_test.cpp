@@ -297,24 +297,41 @@ TEST_F(EndToEndTest, ReadOnlyOldMapIsReplacedAndStaysReadOnly) {
 #ifdef _WIN32
 // C:w.wld, given while the current folder is on another drive, names w.wld in
 // the current folder of drive C:, and its map goes there too, not into the
-// current folder of the current drive.
+// current folder of the current drive: from a short folder, a deep one, and one
+// whose map's path just fits in MAX_PATH (its temporary file's does not). A
+// system that resolves such a path unsafely hangs or crashes here.
 TEST_F(EndToEndTest, DriveRelativeWorldPathKeepsItsDrive) {
   const std::string drive = dir.path().substr(0, 2);
   const fs::path elsewhere = fs::current_path() / ("drive-relative-" + std::to_string(GetCurrentProcessId()));
   if (elsewhere.u8string().compare(0, 2, drive) == 0) GTEST_SKIP() << "needs a second drive";
   fs::create_directory(elsewhere);
-  writeFile(dir / "w.wld", smallWorld("DriveRel"));
-  // A process's current folder on each drive but its own is in a variable "=C:".
-  const std::wstring variable = L"=" + fs::u8path(drive).wstring();
-  SetEnvironmentVariableW(variable.c_str(), fs::u8path(dir.path()).wstring().c_str());
-  const Result r = runTool(elsewhere.u8string(), WLDMAP_EXE, {drive + "w.wld"});
-  SetEnvironmentVariableW(variable.c_str(), nullptr);
-  const bool strayMap = !fs::is_empty(elsewhere);
+  const std::string deep = dir.path() + "\\Saved Worlds\\backups of the old server\\2026";
+  const size_t longestSize = MAX_PATH - 1 - std::string("\\DriveRel.png").size();
+  std::string longest = deep;
+  while (longestSize - longest.size() > 60) longest += "\\" + std::string(30, 'd');
+  longest += "\\" + std::string(longestSize - longest.size() - 1, 'e');
+  ASSERT_EQ(size_t(MAX_PATH - 1), (longest + "\\DriveRel.png").size());
+  for (const std::string& folder : {dir.path(), deep, longest}) {
+    SCOPED_TRACE(folder);
+    fs::create_directories(fs::u8path(folder));
+    writeFile(folder + "\\w.wld", smallWorld("DriveRel"));
+    // A process's current folder on each drive but its own is in a variable "=C:".
+    const std::wstring variable = L"=" + fs::u8path(drive).wstring();
+    SetEnvironmentVariableW(variable.c_str(), fs::u8path(folder).wstring().c_str());
+    const Result r = runTool(elsewhere.u8string(), WLDMAP_EXE, {drive + "w.wld"});
+    SetEnvironmentVariableW(variable.c_str(), nullptr);
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(progress(drive + "DriveRel.png"), r.out);
+    EXPECT_EQ(kSmallWorldPixels, pixels(folder + "\\DriveRel.png"));
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    const std::vector<std::string> beside = listDir(folder);
+    EXPECT_EQ("DriveRel.png", beside.at(0));
+    EXPECT_EQ("w.wld", beside.back());
+    EXPECT_FALSE(std::any_of(beside.begin(), beside.end(), [](const std::string& name) {
+      return name.find(".tmp") != std::string::npos;
+    }));
+  }
   fs::remove_all(elsewhere);
-  EXPECT_EQ(0, r.status) << r.err;
-  EXPECT_EQ(progress(drive + "DriveRel.png"), r.out);
-  EXPECT_EQ(kSmallWorldPixels, pixels(dir / "DriveRel.png"));
-  EXPECT_FALSE(strayMap);
 }
 #endif
 

@@ -6,8 +6,13 @@
 
 namespace wldmap {
 
+// A run still going after this long is taken to hang: it is killed, and its
+// status is kTimedOut.
+constexpr int kTimeoutSeconds = 60;
+constexpr int kTimedOut = -2;
+
 struct ProcessResult {
-  int status = -1;  // the exit status, or 128 + the signal that ended it
+  int status = -1;  // the exit status, 128 + the signal that ended it, or kTimedOut
   std::string out;  // standard output, with CR LF line ends read as LF
   std::string err;  // standard error, likewise
   long maxResidentKiB = 0;  // peak resident memory, where the system reports it

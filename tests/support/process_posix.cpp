@@ -1,7 +1,12 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "support/process.h"
 #include "support/tempdir.h"
@@ -31,10 +36,24 @@ ProcessResult runProcess(const std::string& program, const std::string& argv0,
   }
   int status = 0;
   struct rusage usage {};
-  wait4(pid, &status, 0, &usage);
+  // Polled, a millisecond at first and at most 20, so that a hang is ended.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kTimeoutSeconds);
+  bool timedOut = false;
+  for (auto pause = std::chrono::milliseconds(1); wait4(pid, &status, WNOHANG, &usage) == 0;
+       pause = std::min(pause * 2, std::chrono::milliseconds(20))) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      wait4(pid, &status, 0, &usage);
+      timedOut = true;
+      break;
+    }
+    std::this_thread::sleep_for(pause);
+  }
   ProcessResult result;
   result.maxResidentKiB = usage.ru_maxrss;
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.status = timedOut              ? kTimedOut
+                  : WIFEXITED(status)   ? WEXITSTATUS(status)
+                                        : 128 + WTERMSIG(status);
   result.out = lineFeedsOnly(readFile(outPath));
   result.err = lineFeedsOnly(readFile(errPath));
   return result;

@@ -56,10 +56,15 @@ ProcessResult runProcess(const std::string& program, const std::string& argv0,
   ProcessResult result;
   if (CreateProcessW(full, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                      widen(cwd).c_str(), &startup, &process)) {
-    WaitForSingleObject(process.hProcess, INFINITE);
     DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
-    result.status = static_cast<int>(status);
+    if (WaitForSingleObject(process.hProcess, kTimeoutSeconds * 1000) == WAIT_TIMEOUT) {
+      TerminateProcess(process.hProcess, 1);
+      WaitForSingleObject(process.hProcess, INFINITE);
+      result.status = kTimedOut;
+    } else {
+      GetExitCodeProcess(process.hProcess, &status);
+      result.status = static_cast<int>(status);
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   }

@@ -1,0 +1,58 @@
+// The platform seam's file names and identities, checked against the system.
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "support/tempdir.h"
+
+namespace wldmap {
+namespace {
+
+#ifdef _WIN32
+// Z:name on a drive other than the current one names name in that drive's
+// current folder, whatever the folder's length. Wine writes past a heap block
+// when GetFullPathNameW's buffer is shorter than that folder, which a run then
+// pays for with a hang or a crash; HeapValidate sees it at once.
+TEST(PlatformTest, DriveRelativePathResolvesAgainstItsDrivesFolderWithoutHarm) {
+  wchar_t current[MAX_PATH];
+  ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, current));
+  const char drive = (current[0] | 0x20) == 'q' ? 'R' : 'Q';
+  const std::wstring variable = {L'=', wchar_t(drive), L':'};
+  for (size_t length = 1; length <= 300; ++length) {
+    const std::string folder = std::string{drive, ':', '\\'} + std::string(length, 'f');
+    SetEnvironmentVariableW(variable.c_str(), std::wstring(folder.begin(), folder.end()).c_str());
+    EXPECT_EQ(folder + "\\w.wld", platform::fullPath(std::string{drive, ':'} + "w.wld"));
+    ASSERT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr)) << "folder of " << length;
+  }
+  SetEnvironmentVariableW(variable.c_str(), nullptr);
+  // What cannot be resolved is an error, never the path as given.
+  EXPECT_THROW(platform::fullPath(""), platform::SystemError);
+  EXPECT_THROW(platform::fullPath("C:\\" + std::string(40000, 'a')), platform::SystemError);
+}
+#else
+// A file is known by what a link leads to, not by the link: a world given
+// through a link must be told from its map even when the link's name differs.
+TEST(PlatformTest, FileIdentityFollowsLinks) {
+  TempDir dir;
+  writeFile(dir / "Home.png", "map");
+  writeFile(dir / "other", "other");
+  ASSERT_EQ(0, symlink("Home.png", (dir / "w.wld").c_str()));
+  ASSERT_EQ(0, symlink("missing", (dir / "dangling").c_str()));
+  const auto target = platform::fileId(dir / "Home.png");
+  ASSERT_TRUE(target);
+  EXPECT_EQ(target, platform::fileId(dir / "w.wld"));
+  EXPECT_EQ(target, platform::fileId(dir.path() + "/./Home.png"));
+  EXPECT_FALSE(target == platform::fileId(dir / "other"));
+  EXPECT_FALSE(platform::fileId(dir / "dangling"));
+  EXPECT_FALSE(platform::fileId(dir / "none"));
+}
+#endif
+
+}  // namespace
+}  // namespace wldmap
