@@ -26,10 +26,17 @@ const char kUsage[] =
     "over the .exe!";
 const char kColorFileName[] = "tilecolors.txt";
 
+// The first of `candidates` that names anything at all, through links: a file
+// of another kind is not passed over for a later one, but refused for what it
+// is. Empty when none does.
 std::string firstExisting(const std::vector<std::string>& candidates) {
   for (const std::string& path : candidates) {
     std::error_code error;
-    if (fs::is_regular_file(fs::u8path(path), error)) return path;
+    try {
+      if (fs::exists(fs::u8path(platform::fullPath(path)), error)) return path;
+    } catch (const platform::SystemError&) {
+      // A path the system cannot resolve names nothing.
+    }
   }
   return std::string();
 }
@@ -170,12 +177,14 @@ auto about(const std::string& file, Step step) -> decltype(step()) {
 }
 
 // Opens a file to read as bytes (no text mode, which would end it at a Ctrl-Z)
-// and refuses anything but a regular file; `kind` names what it should be.
+// and refuses anything but a regular file: a folder as not the `kind` of file
+// it should be, anything else with the words `notRegular`.
 std::unique_ptr<platform::InputFileStream> openRegular(const std::string& path,
-                                                       const std::string& kind) {
+                                                       const std::string& kind,
+                                                       const std::string& notRegular) {
   auto in = std::make_unique<platform::InputFileStream>(path);
   if (in->file().isFolder()) throw std::runtime_error("is a folder, not a " + kind);
-  if (!in->file().isRegular()) throw std::runtime_error("not a regular file");
+  if (!in->file().isRegular()) throw std::runtime_error(notRegular);
   return in;
 }
 
@@ -188,7 +197,7 @@ struct World {
 // opened by its full path `file`.
 World readWorld(const std::string& path, const std::string& file, std::ostream& out) {
   return about(path, [&] {
-    const auto in = openRegular(file, "world file");
+    const auto in = openRegular(file, "world file", "not a regular file");
     World world;
     world.header = readHeader(*in);
     out << "Reading world" << std::endl;
@@ -204,7 +213,8 @@ TileColorTable readColors(const std::vector<std::string>& candidates, std::ostre
   if (path.empty()) throw Failure(kColorFileName, "not found; looked for " + join(candidates));
   return about(path, [&] {
     std::vector<std::string> warnings;
-    TileColorTable colors = loadTileColors(*openRegular(path, "colour file"), warnings);
+    TileColorTable colors = loadTileColors(
+        *openRegular(platform::fullPath(path), "colour file", "is not a regular file"), warnings);
     for (const std::string& warning : warnings) {
       err << "warning: " << path << ": " << warning << std::endl;
     }

@@ -23,24 +23,34 @@ namespace {
 
 std::string withReason(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-// The temporary file a signal handler removes; written only while no handler is
-// installed, read only by the handler.
+// The files a signal handler removes: the temporary file until it is renamed,
+// then the older map's copy until the new map is durable. Written only while
+// the clean-up signals are held, read only by the handler; empty when unused.
 char pendingPath[PATH_MAX];
+char backupPath[PATH_MAX];
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr size_t kCleanupCount = std::size(kCleanupSignals);
 struct sigaction previousActions[kCleanupCount];
 bool watching = false;
 
 extern "C" void removePendingAndDie(int signal) {
-  unlink(pendingPath);
+  if (pendingPath[0] != '\0') unlink(pendingPath);
+  if (backupPath[0] != '\0') unlink(backupPath);
   // The action was reset to the default on entry (SA_RESETHAND) and the signal is
   // not blocked (SA_NODEFER), so raising it again ends the process with its status.
   raise(signal);
 }
 
+// Copies a path into one of the handler's buffers; false when it does not fit.
+bool setWatched(char (&watched)[PATH_MAX], const std::string& path) {
+  if (path.size() >= PATH_MAX) return false;  // no call could use it anyway
+  std::memcpy(watched, path.c_str(), path.size() + 1);
+  return true;
+}
+
 void watchSignals(const std::string& path) {
-  if (path.size() >= sizeof pendingPath) return;  // the rename would fail on it anyway
-  std::memcpy(pendingPath, path.c_str(), path.size() + 1);
+  if (!setWatched(pendingPath, path)) return;  // the rename would fail on it anyway
+  backupPath[0] = '\0';
   struct sigaction action {};
   action.sa_handler = removePendingAndDie;
   action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
@@ -78,15 +88,48 @@ void unwatchSignals() {
   for (size_t i = 0; i < kCleanupCount; ++i) sigaction(kCleanupSignals[i], &previousActions[i], nullptr);
 }
 
-// Makes a rename in `folder` durable. Not every file system can sync a folder;
-// the map is in place either way, so a failure here is not reported.
-void syncFolder(const std::string& target) {
-  const size_t cut = target.find_last_of('/');
-  const std::string folder = cut == std::string::npos ? "." : target.substr(0, cut + 1);
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  ::close(fd);
+// The folder that holds `target`, open so that a rename in it can be made
+// durable. A folder that may be written but not read (mode -wx) cannot be
+// opened, and then cannot be synced.
+class Folder {
+ public:
+  explicit Folder(const std::string& target) {
+    const size_t cut = target.find_last_of('/');
+    const std::string folder = cut == std::string::npos ? "." : target.substr(0, cut + 1);
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0 && errno != EACCES) throw SystemError(withReason("cannot open its folder"));
+  }
+  ~Folder() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  // Syncs the folder: 0, or the error. A file system that cannot sync a folder
+  // says EINVAL, and has nothing more to make durable.
+  int sync() const {
+    if (fd_ < 0) return 0;
+    int synced = fsync(fd_);
+    while (synced != 0 && errno == EINTR) synced = fsync(fd_);
+    return synced == 0 || errno == EINVAL ? 0 : errno;
+  }
+
+ private:
+  int fd_;
+};
+
+// A second name for the older map, made just before the new map replaces it, so
+// that a replacement the folder cannot make durable is taken back. Empty when
+// there is no older map, or its file system has no hard links (then the
+// replacement cannot be taken back, only reported).
+std::string linkOlderMap(const std::string& target) {
+  for (int attempt = 0; attempt <= 100; ++attempt) {
+    const std::string backup =
+        target + ".old" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+    if (link(target.c_str(), backup.c_str()) == 0) return backup;
+    if (errno != EEXIST) break;
+  }
+  return std::string();
 }
 
 }  // namespace
@@ -264,8 +307,8 @@ void PendingFile::commit() {
   // that was a symbolic link is replaced by a file of its own, which takes the
   // mode of any new map, not that of whatever the link pointed to.
   struct stat old;
-  if (lstat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
-      fchmod(fd, old.st_mode & 07777) != 0) {
+  const bool older = lstat(target_.c_str(), &old) == 0;
+  if (older && S_ISREG(old.st_mode) && fchmod(fd, old.st_mode & 07777) != 0) {
     throw SystemError(withReason("cannot set its permissions"));
   }
   int synced = fsync(fd);
@@ -275,16 +318,43 @@ void PendingFile::commit() {
   // Linux releases the descriptor even when close is interrupted, and the data
   // is synced already: only a real error is one.
   if (::close(fd) != 0 && errno != EINTR) throw SystemError(withReason("cannot write it"));
+  const Folder folder(target_);
+  std::string backup;
   {
-    // Once renamed, the file is the map: no handler may remove it after that.
+    // Once renamed, the file is the map: no handler may remove it after that,
+    // only the older map's copy.
     const SignalsHeld held;
+    if (older) backup = linkOlderMap(target_);
+    if (!backup.empty() && !setWatched(backupPath, backup)) {
+      unlink(backup.c_str());
+      backup.clear();
+    }
     if (std::rename(path_.c_str(), target_.c_str()) != 0) {
+      const int error = errno;
+      if (!backup.empty()) unlink(backup.c_str());
+      backupPath[0] = '\0';
+      errno = error;
       throw SystemError(withReason("cannot replace it"));
     }
     committed_ = true;
-    unwatchSignals();
+    pendingPath[0] = '\0';
   }
-  syncFolder(target_);
+  const int error = folder.sync();
+  const SignalsHeld held;
+  if (error != 0) {
+    // Not durable: the older map is put back, or, when there was none, the new
+    // one removed, so that the map is as it was before the run. An older map
+    // on a file system without hard links has no copy; the new map stays.
+    if (!backup.empty()) {
+      std::rename(backup.c_str(), target_.c_str());
+    } else if (!older) {
+      unlink(target_.c_str());
+    }
+  } else if (!backup.empty()) {
+    unlink(backup.c_str());
+  }
+  unwatchSignals();
+  if (error != 0) throw SystemError("cannot sync its folder: " + std::string(std::strerror(error)));
 }
 
 std::string fullPath(const std::string& path) { return path; }

@@ -57,6 +57,9 @@ TEST(DriverTest, SafeFileNameFollowsWindowsRulesThere) {
   EXPECT_EQ("_x_", safeFileName("\xffx\xe9", true));
   EXPECT_EQ("__", safeFileName("\xc0\xaf", true));
   EXPECT_EQ("___", safeFileName("\xed\xa0\x80", true));
+  // Overlong three-byte forms end just below E0 A0; E0 A0 80 (U+0800) is the first.
+  EXPECT_EQ("___", safeFileName("\xe0\x9f\xbf", true));
+  EXPECT_EQ("\xe0\xa0\x80", safeFileName("\xe0\xa0\x80", true));
   EXPECT_EQ("____", safeFileName("\xf4\x90\x80\x80", true));
   EXPECT_EQ("__.", safeFileName("\xe4\xb8.", true));
   // Device names, alone or before a dot, in any case: the consoles, and COM and
@@ -67,7 +70,14 @@ TEST(DriverTest, SafeFileNameFollowsWindowsRulesThere) {
     EXPECT_EQ(std::string("_") + device, safeFileName(device, true));
   }
   EXPECT_EQ("_aux.map", safeFileName("aux.map", true));
+  // Every space before the dot is trimmed, and a stem of spaces alone is no device.
   EXPECT_EQ("_CON .x", safeFileName("CON .x", true));
+  EXPECT_EQ("_CON   .x", safeFileName("CON   .x", true));
+  EXPECT_EQ("_nul  ", safeFileName("nul  ", true));
+  EXPECT_EQ("   .png", safeFileName("   .png", true));
+  EXPECT_EQ("CONx  .x", safeFileName("CONx  .x", true));
+  EXPECT_EQ(" CON.x", safeFileName(" CON.x", true));
+  EXPECT_EQ("_CON.tar.png", safeFileName("CON.tar.png", true));
   EXPECT_EQ("_CONIN$.png", safeFileName("CONIN$.png", true));
   for (const char* name : {"CONSOLE", "CONIN", "LPT", "xnul", "COM10", "my.aux",
                            "COM\xc2\xb4", "LPT\xc2\xb9x"}) {

@@ -196,6 +196,21 @@ TEST_F(EndToEndTest, NoWorldAndNoMapOfTheRunIsWrittenOver) {
     fs::remove(dir / "Other.png");
   }
 
+#ifndef _WIN32
+  // A map path that is a link to another world of the run is that world.
+  writeFile(dir / "b.wld", smallWorld("Other"));
+  writeFile(dir / "c.wld", smallWorld("Link"));
+  fs::create_symlink("b.wld", dir / "Link.png");
+  const Result linked = runTool(dir.path(), WLDMAP_EXE, {"c.wld", "b.wld"});
+  EXPECT_EQ(2, linked.status);
+  EXPECT_EQ("error: c.wld: its map Link.png is another world file of this run; it is kept, "
+            "and no map is written\n",
+            linked.err);
+  EXPECT_EQ(smallWorld("Other"), readFile(dir / "b.wld"));
+  EXPECT_TRUE(fs::is_symlink(dir / "Link.png"));
+  EXPECT_EQ(kSmallWorldPixels, pixels(dir / "Other.png"));
+#endif
+
   writeFile(dir / "first.wld", smallWorld("Backup"));
   writeFile(dir / "second.wld", noisyWorld("Backup", 2, 3));
   writeFile(dir / "Backup.png", "an earlier run's map");
@@ -493,6 +508,21 @@ TEST_F(FailureTest, NoColourFileAnywhere) {
                 "/bin/tilecolors.txt, " + dir.path() + "/bin/../share/wldmap/tilecolors.txt\n",
             r.err);
   EXPECT_FALSE(fs::exists(dir / "Home.png"));
+#ifndef _WIN32
+  // One that is there but no regular file is refused for what it is, without
+  // waiting on it, and not passed over for a later one.
+  writeFile(dir / "bin/tilecolors.txt", readFile(exeFolder() + "/tilecolors.txt"));
+  fs::create_symlink("/dev/zero", dir / "tilecolors.txt");
+  fs::create_directory(dir / "fifo");
+  ASSERT_EQ(0, mkfifo((dir / "fifo/tilecolors.txt").c_str(), 0644));
+  for (const std::string& folder : {dir.path(), dir / "fifo"}) {
+    const Result refused = runTool(folder, "wldmap", {dir / "w.wld"},
+                                   "PATH='" + dir / "bin':/usr/bin:/bin", dir / "bin/wldmap");
+    EXPECT_EQ(2, refused.status);
+    EXPECT_EQ("error: tilecolors.txt: is not a regular file\n", refused.err);
+    EXPECT_FALSE(fs::exists(dir / "Home.png"));
+  }
+#endif
 }
 
 TEST_F(FailureTest, TargetThatIsAFolderIsKept) {
@@ -517,6 +547,13 @@ TEST_F(FailureTest, WorldFileThatWouldBeItsOwnMapIsKept) {
   writeFile(dir / "Home.png", world);
   expectFailure({"Home.png"}, "Home.png", "world file itself");
   EXPECT_EQ(world, readFile(dir / "Home.png"));
+#ifndef _WIN32
+  // Given through a link of another name, the world is still the file its map
+  // would replace.
+  fs::create_symlink("Home.png", dir / "w.wld");
+  expectFailure({"w.wld"}, "Home.png", "world file itself");
+  EXPECT_EQ(world, readFile(dir / "Home.png"));
+#endif
 }
 
 #ifndef _WIN32
@@ -589,6 +626,27 @@ TEST_F(EndToEndTest, ReplacedMapKeepsItsPermissionsAndANewOneFollowsTheUmask) {
   EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}, "umask 022").status);
   EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write,
             fs::status(dir / "Home.png").permissions());
+  // Every bit of the mode is kept, the set-user-ID, set-group-ID and sticky
+  // bits too (as far as the system lets their owner set them).
+  const fs::perms special = fs::perms::set_uid | fs::perms::set_gid | fs::perms::sticky_bit |
+                            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(dir / "Home.png", special);
+  const fs::perms before = fs::status(dir / "Home.png").permissions();
+  EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}, "umask 077").status);
+  EXPECT_EQ(before, fs::status(dir / "Home.png").permissions());
+  if (getuid() == 0) {
+    EXPECT_EQ(special, before);
+  }
+  // A temporary file an earlier process of the same number left behind is not
+  // the run's: the save takes the next name, and leaves that file alone.
+  fs::permissions(dir / "Home.png", fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}, "echo left > Home.png.tmp$$-0").status);
+  EXPECT_EQ(kSmallWorldPixels, pixels(dir / "Home.png"));
+  const std::vector<std::string> left = listDir(dir.path());
+  ASSERT_EQ(3u, left.size());
+  EXPECT_EQ(0u, left[1].find("Home.png.tmp"));
+  EXPECT_EQ("left\n", readFile(dir / left[1]));
+  fs::remove(dir / left[1]);
   fs::remove(dir / "Home.png");
   EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}, "umask 027").status);
   EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
@@ -622,7 +680,8 @@ TEST_F(FailureTest, FifoIsNotReadAsAWorld) {
 }
 
 // Starts the tool on `worlds` in `cwd` with standard output on `out` and standard
-// input from `in` (/dev/null when -1); the pid.
+// input from `in` (/dev/null when -1), and no other descriptor of this suite's;
+// the pid.
 pid_t startTool(const std::string& cwd, const std::vector<std::string>& worlds, int out,
                 int in = -1, const std::string& argv0 = WLDMAP_EXE) {
   const pid_t pid = fork();
@@ -631,6 +690,7 @@ pid_t startTool(const std::string& cwd, const std::vector<std::string>& worlds, 
     if (in < 0 || chdir(cwd.c_str()) != 0) _exit(127);
     dup2(in, 0);
     dup2(out, 1);
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
     std::vector<char*> argv{const_cast<char*>(argv0.c_str())};
     for (const std::string& world : worlds) argv.push_back(const_cast<char*>(world.c_str()));
     argv.push_back(nullptr);
@@ -662,32 +722,56 @@ std::string readUntil(int fd, const std::string& text, size_t times = 1) {
 struct Memory {
   long peakKiB = -1;
   long residentKiB = -1;
+  std::vector<std::string> descriptors;  // the open descriptors' numbers, sorted
 };
 
-// The tool's peak and current resident memory once it has mapped `worlds` and
-// waits for its final input, read from /proc while it waits. (rusage's peak for
-// a child starts from that of the process that forked it, this suite's own.)
+// The tool's peak and current resident memory, and its open descriptors, once
+// it has mapped `worlds` (of which the first `mapped` ones, all by default, map)
+// and waits for its final input, read from /proc while it waits. (rusage's peak
+// for a child starts from that of the process that forked it, this suite's own.)
 Memory memoryAtTheFinalRead(const std::string& cwd, const std::vector<std::string>& worlds,
-                            const std::string& argv0 = WLDMAP_EXE) {
+                            const std::string& argv0 = WLDMAP_EXE, size_t mapped = SIZE_MAX) {
   int input[2], output[2];
   if (pipe(input) != 0 || pipe(output) != 0) return {};
   const pid_t pid = startTool(cwd, worlds, output[1], input[0], argv0);
   close(input[0]);
   close(output[1]);
-  readUntil(output[0], "Done!", worlds.size());
-  std::istringstream status(readFile("/proc/" + std::to_string(pid) + "/status"));
+  readUntil(output[0], "Done!", std::min(mapped, worlds.size()));
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::istringstream status(readFile(proc + "/status"));
   Memory memory;
   for (std::string line; std::getline(status, line);) {
     if (line.rfind("VmRSS:", 0) == 0) memory.residentKiB = std::stol(line.substr(6));
     if (line.rfind("VmHWM:", 0) == 0) memory.peakKiB = std::stol(line.substr(6));
   }
+  memory.descriptors = listDir(proc + "/fd");
   EXPECT_EQ(1, write(input[1], "\n", 1));
   close(input[1]);
   close(output[0]);
   int exitStatus = 0;
   waitpid(pid, &exitStatus, 0);
-  EXPECT_EQ(0, exitStatus);
+  EXPECT_EQ(mapped >= worlds.size() ? 0 : 2, WEXITSTATUS(exitStatus));
   return memory;
+}
+
+// Nothing a world's run opens outlives it, whether its map is written or it
+// fails: after forty worlds the tool waits for Enter with the descriptors it
+// started with, and with no more memory than after one.
+TEST_F(EndToEndTest, NoDescriptorOrMemoryOutlivesItsWorld) {
+  std::vector<std::string> worlds;
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "w" + std::to_string(i) + ".wld";
+    if (i % 4 == 0) writeFile(dir / name, noisyWorld("Map" + std::to_string(i), 300, 200));
+    if (i % 4 == 1) writeFile(dir / name, smallWorld("Cut").substr(0, 120));
+    if (i % 4 == 2) writeFile(dir / name, smallWorld("Same"));  // refused after the first
+    worlds.push_back(name);  // and every fourth is missing
+  }
+  std::rotate(worlds.begin(), worlds.begin() + 1, worlds.end());  // w0.wld comes last
+  const Memory one = memoryAtTheFinalRead(dir.path(), {"w0.wld"});
+  const Memory many = memoryAtTheFinalRead(dir.path(), worlds, WLDMAP_EXE, 11);
+  EXPECT_EQ((std::vector<std::string>{"0", "1", "2"}), one.descriptors);
+  EXPECT_EQ(one.descriptors, many.descriptors);
+  EXPECT_LT(many.residentKiB, one.residentKiB + 1024);
 }
 
 // Each world's grid is gone before the next is read, so mapping two large worlds

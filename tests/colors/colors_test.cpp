@@ -64,6 +64,14 @@ TEST(ColorsTest, BadTokenIsQuotedSafelyForATerminal) {
       {"a\x1b[2Jb", "\"a\\x1b[2Jb\""},     // an escape sequence is shown, not sent
       {"\xc3\xa9t\xe9", "\"\\xc3\\xa9t\\xe9\""},
       {std::string(1 << 20, '7') + "x", "\"" + std::string(40, '7') + "...\""},
+      // The ends of what is shown as it is (a space, 0x20, ends a token), and one
+      // past each; quotes and backslashes are escaped so that the shown token
+      // ends where it seems to.
+      {"x\x1f!~\x7f\x80\xff", "\"x\\x1f!~\\x7f\\x80\\xff\""},
+      {"x\"\\", "\"x\\\"\\\\\""},
+      // Cut at 40 bytes: 40 are shown whole, 41 are cut.
+      {"x" + std::string(39, '7'), "\"x" + std::string(39, '7') + "\""},
+      {"x" + std::string(40, '7'), "\"x" + std::string(39, '7') + "...\""},
   };
   for (const auto& [token, shown] : cases) {
     const Loaded loaded = load("1 1 1 1 1 " + token);
@@ -79,8 +87,9 @@ TEST(ColorsTest, ByteOrderMarks) {
   const Loaded utf8 = load("\xEF\xBB\xBF" "0 151 107 75 255\n");
   EXPECT_EQ((Color{151, 107, 75, 255}), utf8.table.lookup(0));
   EXPECT_TRUE(utf8.warnings.empty());
-  // A lone 0xEF, or the first two bytes of a mark, are part of a bad token.
-  for (const char* text : {"\xEF" "1 2 3 4 5", "\xEF\xBB" "1 2 3 4 5"}) {
+  // A lone 0xEF, or the first two bytes of a mark, are part of a bad token, also
+  // in a file too short to hold a whole mark.
+  for (const char* text : {"\xEF" "1 2 3 4 5", "\xEF\xBB" "1 2 3 4 5", "\xEF", "\xEF\xBB"}) {
     const Loaded loaded = load(text);
     ASSERT_EQ(1u, loaded.warnings.size());
     EXPECT_NE(std::string::npos, loaded.warnings[0].find("not a 32-bit integer"))

@@ -129,6 +129,19 @@ TEST_F(WorldTest, RejectsEveryTruncatedHeader) {
     std::istringstream in(bytes.substr(0, length));
     EXPECT_THROW(readHeader(in), WorldError) << "length " << length;
   }
+  // The message says where the file ends and how far the header goes: at both
+  // ends of the fixed start and of the rest.
+  for (auto [length, needs] : {std::pair{0, 5}, {4, 5}, {5, 109}, {108, 109}}) {
+    std::istringstream in(bytes.substr(0, size_t(length)));
+    try {
+      readHeader(in);
+      ADD_FAILURE() << "length " << length;
+    } catch (const WorldError& e) {
+      EXPECT_EQ("file ends inside the header (at byte " + std::to_string(length) +
+                    ", the header needs " + std::to_string(needs) + ")",
+                e.what());
+    }
+  }
 }
 
 TEST_F(WorldTest, RejectsDimensionsThatAreNotPositive) {
