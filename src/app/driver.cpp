@@ -2,22 +2,20 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 #include <memory>
 #include <new>
 #include <optional>
 #include <stdexcept>
 
+#include "app/stages.h"
+#include "app/thumbnailer.h"
 #include "colors/colors.h"
 #include "output/output.h"
 #include "render/render.h"
-#include "platform/input_stream.h"
 #include "platform/platform.h"
 #include "world/world.h"
 
 namespace wldmap {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -25,27 +23,6 @@ const char kUsage[] =
     "You idiot! Don't run this program directly! You're supposed to click and drag the .wld "
     "over the .exe!";
 const char kColorFileName[] = "tilecolors.txt";
-
-// The first of `candidates` that names anything at all, through links: a file
-// of another kind is not passed over for a later one, but refused for what it
-// is. Empty when none does.
-std::string firstExisting(const std::vector<std::string>& candidates) {
-  for (const std::string& path : candidates) {
-    std::error_code error;
-    try {
-      if (fs::exists(fs::u8path(platform::fullPath(path)), error)) return path;
-    } catch (const platform::SystemError&) {
-      // A path the system cannot resolve names nothing.
-    }
-  }
-  return std::string();
-}
-
-std::string join(const std::vector<std::string>& items) {
-  std::string all;
-  for (const std::string& item : items) all += (all.empty() ? "" : ", ") + item;
-  return all;
-}
 
 }  // namespace
 
@@ -151,77 +128,6 @@ std::vector<std::string> colorFileCandidates(const std::string& toolFolder,
 
 namespace {
 
-// A failure of one world's run, about one file: "error: <file>: <what>".
-class Failure : public std::runtime_error {
- public:
-  Failure(std::string file, const std::string& what)
-      : std::runtime_error(what), file_(std::move(file)) {}
-  const std::string& file() const { return file_; }
-
- private:
-  std::string file_;
-};
-
-// Runs `step`; whatever it throws is reported as a failure about `file`.
-template <typename Step>
-auto about(const std::string& file, Step step) -> decltype(step()) {
-  try {
-    return step();
-  } catch (const Failure&) {
-    throw;
-  } catch (const std::bad_alloc&) {
-    throw Failure(file, "not enough memory");
-  } catch (const std::exception& e) {
-    throw Failure(file, e.what());
-  }
-}
-
-// Opens a file to read as bytes (no text mode, which would end it at a Ctrl-Z)
-// and refuses anything but a regular file: a folder as not the `kind` of file
-// it should be, anything else with the words `notRegular`.
-std::unique_ptr<platform::InputFileStream> openRegular(const std::string& path,
-                                                       const std::string& kind,
-                                                       const std::string& notRegular) {
-  auto in = std::make_unique<platform::InputFileStream>(path);
-  if (in->file().isFolder()) throw std::runtime_error("is a folder, not a " + kind);
-  if (!in->file().isRegular()) throw std::runtime_error(notRegular);
-  return in;
-}
-
-struct World {
-  WorldHeader header;
-  TileGrid grid;
-};
-
-// The stages "Parsing header" and "Reading world" for the world file at `path`,
-// opened by its full path `file`.
-World readWorld(const std::string& path, const std::string& file, std::ostream& out) {
-  return about(path, [&] {
-    const auto in = openRegular(file, "world file", "not a regular file");
-    World world;
-    world.header = readHeader(*in);
-    out << "Reading world" << std::endl;
-    world.grid = readTiles(*in, world.header);
-    return world;
-  });
-}
-
-// The colour table from the first of `candidates` that exists; the file's
-// warnings go to `err`.
-TileColorTable readColors(const std::vector<std::string>& candidates, std::ostream& err) {
-  const std::string path = firstExisting(candidates);
-  if (path.empty()) throw Failure(kColorFileName, "not found; looked for " + join(candidates));
-  return about(path, [&] {
-    std::vector<std::string> warnings;
-    TileColorTable colors = loadTileColors(
-        *openRegular(platform::fullPath(path), "colour file", "is not a regular file"), warnings);
-    for (const std::string& warning : warnings) {
-      err << "warning: " << path << ": " << warning << std::endl;
-    }
-    return colors;
-  });
-}
-
 // Writes "Unknown wall type" for every tile whose wall has no colour.
 void reportUnknownWalls(const MapPainter& painter, std::ostream& out) {
   // One flush when the stage ends, not one per line: a world full of unknown
@@ -260,7 +166,7 @@ class Run {
     const std::string& worldPath = worlds_[index];
     try {
       out_ << "Parsing header" << std::endl;
-      const World world = readWorld(worldPath, resolved(index).fullPath, out_);
+      const World world = readWorld(worldPath, resolved(index).fullPath, &out_);
       out_ << "Loading colors" << std::endl;
       const TileColorTable& colors = colorTable();
       out_ << "Generating image" << std::endl;
@@ -283,7 +189,7 @@ class Run {
   const TileColorTable& colorTable() {
     if (!colors_ && !colorFailure_) {
       try {
-        colors_ = readColors(colorCandidates_, err_);
+        colors_ = readColors(colorCandidates_, &err_);
       } catch (const Failure& failure) {
         colorFailure_ = failure;
       }
@@ -428,13 +334,14 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
     return 0;
   }
   const bool windows = platform::kWindowsFileNames;
+  std::vector<std::string> colorCandidates = colorFileCandidates(
+      folderOf(args[0], windows),
+      exePath.empty() ? std::vector<std::string>()
+                      : platform::dataFolders(folderOf(exePath, windows)));
+  // Run by a thumbnail service: no progress, no waiting for Enter.
+  if (args[1] == "--thumbnail") return runThumbnailer(args, colorCandidates, err);
   const std::vector<std::string> worlds(args.begin() + 1, args.end());
-  Run run(worlds,
-          colorFileCandidates(folderOf(args[0], windows),
-                              exePath.empty()
-                                  ? std::vector<std::string>()
-                                  : platform::dataFolders(folderOf(exePath, windows))),
-          out, err);
+  Run run(worlds, std::move(colorCandidates), out, err);
   bool allWritten = true;
   for (size_t i = 0; i < worlds.size(); ++i) allWritten = run.mapWorld(i) && allWritten;
   return finish(allWritten ? 0 : 2);

@@ -1,6 +1,7 @@
 #include "output/output.h"
 
 #include <memory>
+#include <sstream>
 
 #include <png++/png.hpp>
 
@@ -113,6 +114,17 @@ void savePng(const std::string& path, uint32_t width, uint32_t height,
     writePng(out, width, height, paintBand, onWarning);
     buffer.drain();
     file.commit();
+  } catch (const platform::SystemError& e) {
+    throw OutputError(e.what());
+  }
+}
+
+void writePngInPlace(const std::string& path, uint32_t width, uint32_t height,
+                     const PaintBand& paintBand, const PngWarningHandler& onWarning) {
+  std::ostringstream png;
+  writePng(png, width, height, paintBand, onWarning);
+  try {
+    platform::writeInPlace(path, png.str());
   } catch (const platform::SystemError& e) {
     throw OutputError(e.what());
   }

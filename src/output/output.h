@@ -40,4 +40,13 @@ void writePng(std::ostream& out, uint32_t width, uint32_t height, const PaintBan
 void savePng(const std::string& path, uint32_t width, uint32_t height,
              const PaintBand& paintBand, const PngWarningHandler& onWarning);
 
+// Encodes the PNG as writePng does, in memory, and only once it is complete
+// writes it to `path` in place, through one open: created when missing, else
+// truncated and rewritten, for a caller that reads back the very file it named.
+// A failure before the write leaves `path` as it was; a file this call created
+// is removed again when the write fails. Throws OutputError, or what paintBand
+// threw.
+void writePngInPlace(const std::string& path, uint32_t width, uint32_t height,
+                     const PaintBand& paintBand, const PngWarningHandler& onWarning);
+
 }  // namespace wldmap

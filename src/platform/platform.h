@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -114,6 +115,12 @@ class PendingFile {
   intptr_t handle_;
   bool committed_ = false;
 };
+
+// Writes `bytes` to the file `path` through one open, in place: created when
+// missing (with the permissions the umask leaves), else truncated and
+// rewritten. A file this call created is removed again when the write fails.
+// Throws SystemError.
+void writeInPlace(const std::string& path, std::string_view bytes);
 
 // What tells one file from every other: the same for every path that names it,
 // through links, other spellings, or the case a system folds.

@@ -359,6 +359,34 @@ void PendingFile::commit() {
 
 std::string fullPath(const std::string& path) { return path; }
 
+void writeInPlace(const std::string& path, std::string_view bytes) {
+  bool created = true;
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == EEXIST) {
+    created = false;
+    fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
+  }
+  if (fd < 0) throw SystemError(withReason("cannot open"));
+  const char* data = bytes.data();
+  size_t left = bytes.size();
+  int error = 0;
+  while (left > 0 && error == 0) {
+    const ssize_t written = ::write(fd, data, left);
+    if (written >= 0) {
+      data += written;
+      left -= static_cast<size_t>(written);
+    } else if (errno != EINTR) {
+      error = errno;
+    }
+  }
+  // Linux releases the descriptor even when close is interrupted.
+  if (::close(fd) != 0 && errno != EINTR && error == 0) error = errno;
+  if (error != 0) {
+    if (created) unlink(path.c_str());
+    throw SystemError("cannot write it: " + std::string(std::strerror(error)));
+  }
+}
+
 std::optional<FileId> fileId(const std::string& path) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) return std::nullopt;

@@ -525,6 +525,86 @@ TEST_F(FailureTest, NoColourFileAnywhere) {
 #endif
 }
 
+// The thumbnail of a map, computed here from the map's pixels: pixel (i, j) is
+// the mean of the map's columns i*w/tw up to (i+1)*w/tw and rows likewise,
+// halves rounded up.
+std::vector<std::vector<uint32_t>> thumbnailOf(const std::vector<std::vector<uint32_t>>& map,
+                                               size_t tw, size_t th) {
+  const size_t w = map[0].size(), h = map.size();
+  std::vector<std::vector<uint32_t>> thumb(th, std::vector<uint32_t>(tw));
+  for (size_t j = 0; j < th; ++j) {
+    for (size_t i = 0; i < tw; ++i) {
+      uint64_t sums[3] = {}, n = 0;
+      for (size_t y = j * h / th; y < (j + 1) * h / th; ++y) {
+        for (size_t x = i * w / tw; x < (i + 1) * w / tw; ++x, ++n) {
+          for (int c = 0; c < 3; ++c) sums[c] += map[y][x] >> (24 - 8 * c) & 0xFF;
+        }
+      }
+      for (int c = 0; c < 3; ++c) thumb[j][i] |= uint32_t((sums[c] + n / 2) / n) << (24 - 8 * c);
+      thumb[j][i] |= 0xFF;
+    }
+  }
+  return thumb;
+}
+
+// A thumbnail service names the output file, often one it made itself, and
+// reads back that very file: it is written in place, and nothing else is.
+TEST_F(EndToEndTest, ThumbnailIsTheScaledMapWrittenInPlace) {
+  writeFile(dir / "w.wld", noisyWorld("Home", 300, 70));
+  writeFile(dir / "small.wld", smallWorld("Small"));
+  fs::create_directory(dir / "cache");
+  const std::string output = dir / "cache/thumb.png";
+  writeFile(output, "made by the service");
+  const Result r = runTool(dir.path(), WLDMAP_EXE, {"--thumbnail", "128", "w.wld", output});
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("", r.out);
+  EXPECT_EQ("", r.err);
+  EXPECT_EQ((std::vector<std::string>{"thumb.png"}), listDir(dir / "cache"));
+  EXPECT_EQ((std::vector<std::string>{"cache", "small.wld", "w.wld"}), listDir(dir.path()));
+  ASSERT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}).status);
+  EXPECT_EQ(thumbnailOf(pixels(dir / "Home.png"), 128, 30), pixels(output));  // 29.87 rows
+  // No larger than the size: the map itself, whatever the size asked.
+  for (const std::string size : {"3", "4", "99999999999999999999"}) {
+    EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"--thumbnail", size, "small.wld", output}).status);
+    EXPECT_EQ(kSmallWorldPixels, pixels(output)) << size;
+  }
+  EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"--thumbnail", "1", "small.wld", output}).status);
+  EXPECT_EQ(thumbnailOf(kSmallWorldPixels, 1, 1), pixels(output));
+}
+
+// Usage errors say how to call it; failures are one error line; either way the
+// output is left as it was, or not made at all.
+TEST_F(FailureTest, ThumbnailFailuresLeaveTheOutputAsItWas) {
+  writeFile(dir / "w.wld", smallWorld("Home"));
+  writeFile(dir / "cut.wld", smallWorld("Home").substr(0, 120));
+  writeFile(dir / "thumb.png", "as it was");
+  const std::vector<std::vector<std::string>> usage = {
+      {"--thumbnail"},
+      {"--thumbnail", "128", "w.wld"},
+      {"--thumbnail", "0", "w.wld", "new.png"},
+      {"--thumbnail", "-5", "w.wld", "new.png"},
+      {"--thumbnail", "+5", "w.wld", "new.png"},
+      {"--thumbnail", "12px", "w.wld", "new.png"},
+      {"--thumbnail", "", "w.wld", "new.png"},
+      {"--thumbnail", "128", "w.wld", "new.png", "more.png"},
+  };
+  for (const auto& args : usage) {
+    const Result r = runTool(dir.path(), WLDMAP_EXE, args);
+    EXPECT_EQ(1, r.status) << args.size();
+    EXPECT_EQ("usage: wldmap --thumbnail SIZE WORLD.wld OUTPUT.png\n", r.err);
+    EXPECT_EQ("", r.out);
+  }
+  const std::vector<std::string> before = listDir(dir.path());
+  for (const std::string output : {"thumb.png", "new.png"}) {
+    expectFailure({"--thumbnail", "128", "cut.wld", output}, "cut.wld", "header");
+    expectFailure({"--thumbnail", "128", "missing.wld", output}, "missing.wld", "cannot open");
+  }
+  expectFailure({"--thumbnail", "128", "w.wld", "no/such/folder.png"}, "no/such/folder.png",
+                "cannot open");
+  EXPECT_EQ("as it was", readFile(dir / "thumb.png"));
+  EXPECT_EQ(before, listDir(dir.path()));
+}
+
 TEST_F(FailureTest, TargetThatIsAFolderIsKept) {
   writeFile(dir / "w.wld", smallWorld("Home"));
   fs::create_directory(dir / "Home.png");
@@ -617,6 +697,39 @@ TEST_F(EndToEndTest, SaveOpensOnceSyncsAndRenames) {
   EXPECT_EQ((std::vector<std::string>{"open tmp", "sync tmp", "rename", "sync folder"}), events);
   EXPECT_LT(stdoutWrites, 50);  // 24 kB of warnings go out in buffer-sized writes
   EXPECT_EQ(1000, std::count(r.out.begin(), r.out.end(), 'U'));
+}
+
+// A file manager's sandbox gives a thumbnailer the world, the output's folder
+// and the installed tree: it opens nothing else to write, makes, renames and
+// removes nothing, and writes nothing on standard output.
+TEST_F(EndToEndTest, ThumbnailWritesItsOutputAndNothingElse) {
+  if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace";
+  writeFile(dir / "w.wld", noisyWorld("Home", 300, 200));
+  const std::string output = dir / "out.png";
+  const Result r = runProcess(
+      "/usr/bin/env", "env",
+      {"ASAN_OPTIONS=detect_leaks=0", "/usr/bin/strace", "-f", "-o", dir / "trace", "-e",
+       "trace=%file,%desc", WLDMAP_EXE, "--thumbnail", "64", "w.wld", output},
+      dir.path());
+  ASSERT_EQ(0, r.status) << r.err;
+  std::istringstream trace(readFile(dir / "trace"));
+  int outputs = 0;
+  for (std::string line; std::getline(trace, line);) {
+    const bool writes = line.find("O_WRONLY") != std::string::npos ||
+                        line.find("O_RDWR") != std::string::npos ||
+                        line.find("O_CREAT") != std::string::npos;
+    if (line.find("open") != std::string::npos && writes) {
+      EXPECT_NE(std::string::npos, line.find("\"" + output + "\"")) << line;
+      ++outputs;
+    }
+    const size_t space = line.find(' ');
+    const std::string call = line.substr(space + 1, line.find('(') - space - 1);
+    for (const char* changes : {"rename", "unlink", "mkdir", "link", "symlink", "chmod", "fchmod"}) {
+      EXPECT_NE(0u, call.find(changes)) << line;  // and their ...at forms
+    }
+    EXPECT_EQ(std::string::npos, line.find(" write(1,")) << line;
+  }
+  EXPECT_EQ(1, outputs);
 }
 
 TEST_F(EndToEndTest, ReplacedMapKeepsItsPermissionsAndANewOneFollowsTheUmask) {

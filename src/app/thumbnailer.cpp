@@ -1,0 +1,76 @@
+#include "app/thumbnailer.h"
+
+#include <limits>
+
+#include "app/stages.h"
+#include "output/output.h"
+#include "platform/platform.h"
+#include "render/render.h"
+#include "render/thumbnail.h"
+
+namespace wldmap {
+
+const char kThumbnailUsage[] = "usage: wldmap --thumbnail SIZE WORLD.wld OUTPUT.png";
+
+namespace {
+
+// SIZE: decimal digits alone, at least 1; a size past 32 bits is as good as the
+// largest, since no world is that large.
+bool parseSize(const std::string& text, uint32_t& size) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  uint64_t value = 0;
+  for (char digit : text) {
+    value = std::min<uint64_t>(value * 10 + uint64_t(digit - '0'),
+                               std::numeric_limits<uint32_t>::max());
+  }
+  size = static_cast<uint32_t>(value);
+  return size >= 1;
+}
+
+// Paints the thumbnail of `world` into OUTPUT. Throws Failure.
+void writeThumbnail(const World& world, const TileColorTable& colors, uint32_t size,
+                    const std::string& worldPath, const std::string& output) {
+  const MapPainter painter = about(worldPath, [&] {
+    return MapPainter(world.header, world.grid, colors);
+  });
+  const auto width = static_cast<uint32_t>(world.header.width);
+  const auto height = static_cast<uint32_t>(world.header.height);
+  const ThumbnailSize thumbnail = thumbnailSize(width, height, size);
+  ThumbnailPainter thumbnailPainter(width, height, thumbnail,
+                                    [&painter](uint32_t top, uint32_t rows, Color* out) {
+                                      painter.paint(top, rows, out);
+                                    });
+  about(output, [&] {
+    writePngInPlace(
+        platform::fullPath(output), thumbnail.width, thumbnail.height,
+        [&thumbnailPainter](uint32_t top, uint32_t rows, Color* out) {
+          thumbnailPainter.paint(top, rows, out);
+        },
+        [](const std::string&) {});  // a thumbnail service shows no warnings
+  });
+}
+
+}  // namespace
+
+int runThumbnailer(const std::vector<std::string>& args,
+                   const std::vector<std::string>& colorCandidates, std::ostream& err) {
+  uint32_t size = 0;
+  if (args.size() != 5 || !parseSize(args[2], size)) {
+    err << kThumbnailUsage << std::endl;
+    return 1;
+  }
+  const std::string& worldPath = args[3];
+  const std::string& output = args[4];
+  try {
+    const std::string worldFile = about(worldPath, [&] { return platform::fullPath(worldPath); });
+    const World world = readWorld(worldPath, worldFile, nullptr);
+    const TileColorTable colors = readColors(colorCandidates, nullptr);
+    writeThumbnail(world, colors, size, worldPath, output);
+  } catch (const Failure& failure) {
+    err << "error: " << failure.file() << ": " << failure.what() << std::endl;
+    return 2;
+  }
+  return 0;
+}
+
+}  // namespace wldmap
