@@ -62,6 +62,8 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/wldmap.1 DESTINATION ${CMAKE_INSTALL_M
 install(FILES data/wldmap.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES data/wldmap-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
         RENAME wldmap.xml)
+# File managers' thumbnail services run it for every world they show.
+install(FILES data/wldmap.thumbnailer DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers)
 
 # The .deb's maintainer. The project has no mailing list or address of its own,
 # so the default is a name alone, which lintian calls malformed; the package then
@@ -70,7 +72,7 @@ set(WLDMAP_MAINTAINER "wldmap developers" CACHE STRING
     "The Maintainer of the .deb, as Name <address>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${WLDMAP_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION
-    "wldmap reads a two-dimensional tile world saved in a .wld file and writes a PNG\nmap of it, one pixel per cell: background by depth, wall, tile and liquid.\nA desktop entry runs it on a world file dropped on it or opened with it.")
+    "wldmap reads a two-dimensional tile world saved in a .wld file and writes a PNG\nmap of it, one pixel per cell: background by depth, wall, tile and liquid.\nA desktop entry runs it on a world file dropped on it or opened with it, and\nfile managers show each world's map as its thumbnail.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)

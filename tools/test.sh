@@ -3,12 +3,13 @@
 # its suite under Wine, the suite in a normal build with GCC (with the Windows
 # build's map compared against it) and again with Clang in the portable build
 # under AddressSanitizer and UndefinedBehaviorSanitizer, the threaded parts under
-# ThreadSanitizer, then each fuzz target for WLDMAP_FUZZ_SECONDS (default 60).
+# ThreadSanitizer, then each fuzz target for WLDMAP_FUZZ_SECONDS (default 60). The
+# normal build's suite includes the thumbnailer run by tumbler on a private D-Bus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/install-deps.sh clang libclang-rt-14-dev desktop-file-utils dpkg-dev file lintian man-db \
-  strace
+  strace tumbler dbus shared-mime-info python3-gi python3-pil
 jobs=$(nproc)
 # Each stage's heading says how far into the run it starts.
 stage() { echo "== $* (at $((SECONDS / 60)) min $((SECONDS % 60)) s)"; }

@@ -306,6 +306,11 @@ std::string helpText() {
          "\n"
          "  -h, --help     show this help and exit\n"
          "  --version      show the version and exit\n"
+         "  --thumbnail SIZE WORLD.wld OUTPUT.png\n"
+         "                 write to OUTPUT the map scaled down to at most SIZE pixels a\n"
+         "                 side, and nothing else; for file managers' thumbnail\n"
+         "                 services (wldmap.thumbnailer). Windows Explorer is not\n"
+         "                 covered: it needs a shell extension.\n"
          "A world file whose name starts with '-' is given with its folder: ./--help\n";
 }
 

@@ -27,6 +27,8 @@ grep -q 'PNG map' <<<"$description" || fail "no description"
 
 dpkg-deb -x "$deb" "$root/unpacked"
 [ -f "$root/unpacked/usr/share/wldmap/tilecolors.txt" ] || fail "no colour file in the package"
+grep -qx 'Exec=wldmap --thumbnail %s %i %o' "$root/unpacked/usr/share/thumbnailers/wldmap.thumbnailer" ||
+  fail "the package carries no thumbnailer"
 doc=$root/unpacked/usr/share/doc/wldmap
 grep -qx 'License: Expat' "$doc/copyright" || fail "no machine-readable copyright"
 grep -q 'Permission is hereby granted' "$doc/copyright" || fail "the copyright lacks the licence"

@@ -10,7 +10,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$root/prefix" >/dev/null
 for file in bin/wldmap share/wldmap/tilecolors.txt share/man/man1/wldmap.1 \
-            share/applications/wldmap.desktop share/mime/packages/wldmap.xml; do
+            share/applications/wldmap.desktop share/mime/packages/wldmap.xml \
+            share/thumbnailers/wldmap.thumbnailer; do
   [ -f "$root/prefix/$file" ] || fail "$file is not installed"
 done
 [ -x "$root/prefix/bin/wldmap" ] || fail "bin/wldmap is not executable"
@@ -22,6 +23,11 @@ grep -q 'application/x-wldmap-world' "$desktop" || fail "the desktop entry lacks
 grep -q '<glob pattern="\*.wld"/>' "$root/prefix/share/mime/packages/wldmap.xml" ||
   fail "the mime type does not match *.wld"
 if command -v desktop-file-validate >/dev/null; then desktop-file-validate "$desktop"; fi
+thumbnailer=$root/prefix/share/thumbnailers/wldmap.thumbnailer
+for line in '[Thumbnailer Entry]' 'TryExec=wldmap' 'Exec=wldmap --thumbnail %s %i %o' \
+            'MimeType=application/x-wldmap-world;'; do
+  grep -qxF "$line" "$thumbnailer" || fail "the thumbnailer lacks $line"
+done
 man_text=$(MANWIDTH=80 man -l "$root/prefix/share/man/man1/wldmap.1" 2>&1)
 for section in "EXIT STATUS" "TILE COLOURS" "EXAMPLE" "Saving image as"; do
   grep -q "$section" <<<"$man_text" || fail "the man page lacks $section"
