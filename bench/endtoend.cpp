@@ -1,7 +1,8 @@
 // End-to-end benchmark: runs wldmap on sample worlds of three sizes and compares
 // its wall time with the floor it cannot go below, png++ encoding the same map with
 // libpng's default settings. Stage times come from the moments the tool's progress
-// lines arrive on its standard output.
+// lines arrive on its standard output. On the largest worlds it also times a
+// 256-pixel thumbnail (wldmap --thumbnail) after each map, against that map.
 //
 //   wldmap_bench WLDMAP GENSAMPLE WORK_DIR REPETITIONS REPORT.md
 #include <fcntl.h>
@@ -114,6 +115,42 @@ Sample runTool(const std::string& exe, const std::string& world) {
   return s;
 }
 
+struct ThumbnailSample {
+  double total = 0;
+  long peakKiB = 0;
+};
+
+// Runs `wldmap --thumbnail SIZE world output` once. It reads no input, so its
+// peak is read from /proc while it runs, every millisecond: the peak is reached
+// while the grid is read, well before the thumbnail is painted and written.
+ThumbnailSample runThumbnail(const std::string& exe, const std::string& world,
+                             const std::string& output, int size) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  const std::string sizeText = std::to_string(size);
+  char* const argv[] = {const_cast<char*>(exe.c_str()), const_cast<char*>("--thumbnail"),
+                        const_cast<char*>(sizeText.c_str()), const_cast<char*>(world.c_str()),
+                        const_cast<char*>(output.c_str()), nullptr};
+  pid_t pid = 0;
+  const Clock::time_point start = Clock::now();
+  const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error("cannot start " + exe);
+  ThumbnailSample sample;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    sample.peakKiB = std::max(sample.peakKiB, peakResidentKiB(pid));
+    usleep(1000);
+  }
+  sample.total = seconds(start, Clock::now());
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    throw std::runtime_error("wldmap --thumbnail failed on " + world);
+  }
+  return sample;
+}
+
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   const size_t n = values.size();
@@ -124,6 +161,7 @@ struct Row {
   int width, height;
   Sample median;  // of each field separately
   double floor;
+  ThumbnailSample thumbnail;  // median time, largest peak; none when total is 0
 };
 
 std::string machine() {
@@ -153,6 +191,8 @@ constexpr double kBytesPerCell = 16;          // peak memory: this much a cell..
 constexpr double kFixedMiB = 32;              // ...plus this much
 constexpr double kLinearity = 1.3;            // time per cell, largest world against smallest
 constexpr int kSampleSeed = 1;
+constexpr int kThumbnailSize = 256;           // thumbnails of the largest worlds...
+constexpr double kThumbnailRatio = 0.75;      // ...within this much of the map's time
 constexpr const char* kHistoryHeading = "## Before and after";
 
 // A number as written in prose: 1.3, 16, 32.
@@ -175,9 +215,10 @@ constexpr Family kFamilies[] = {
     {"open", " --open", "open sky and long runs of one material: a map that compresses easily"},
 };
 
-// Maps one world `repetitions` times, each run followed by one timing of the floor.
+// Maps one world `repetitions` times, each run followed by one timing of the floor
+// and, with `thumbnails`, one of a thumbnail.
 Row measure(const std::string& exe, const std::string& gensample, const std::string& folder,
-            const Family& family, int width, int height, int repetitions) {
+            const Family& family, int width, int height, int repetitions, bool thumbnails) {
   const std::string world = folder + "/world.wld";
   std::filesystem::create_directories(folder);
   if (!std::filesystem::exists(world)) {
@@ -191,14 +232,21 @@ Row measure(const std::string& exe, const std::string& gensample, const std::str
   const std::string floorPath = folder + "/floor.png";
 
   std::vector<Sample> runs;
-  std::vector<double> floors;
+  std::vector<double> floors, thumbnailTimes;
+  long thumbnailPeakKiB = 0;
   for (int i = 0; i < repetitions; ++i) {
     runs.push_back(runTool(exe, world));
     const Clock::time_point start = Clock::now();
     map.write(floorPath);
     floors.push_back(seconds(start, Clock::now()));
+    if (thumbnails) {
+      const ThumbnailSample t = runThumbnail(exe, world, folder + "/thumb.png", kThumbnailSize);
+      thumbnailTimes.push_back(t.total);
+      thumbnailPeakKiB = std::max(thumbnailPeakKiB, t.peakKiB);
+    }
   }
-  Row row{width, height, {}, median(floors)};
+  Row row{width, height, {}, median(floors), {}};
+  if (thumbnails) row.thumbnail = {median(thumbnailTimes), thumbnailPeakKiB};
   auto field = [&](double Sample::*member) {
     std::vector<double> values;
     for (const Sample& s : runs) values.push_back(s.*member);
@@ -244,7 +292,9 @@ int main(int argc, char** argv) {
     for (auto [width, height] : sizes) {
       const std::string folder = work + "/" + family.name + "/" + std::to_string(width) + "x" +
                                  std::to_string(height);
-      rows.push_back(measure(exe, gensample, folder, family, width, height, repetitions));
+      const bool largest = width == sizes[std::size(sizes) - 1].first;
+      rows.push_back(
+          measure(exe, gensample, folder, family, width, height, repetitions, largest));
     }
 
     out << "\n## " << family.name << ": " << family.about << "\n\n"
@@ -284,6 +334,21 @@ int main(int argc, char** argv) {
     targets.push_back(std::string("time per cell of reading and saving on the largest ") +
                       family.name + " world within " + plain(kLinearity) +
                       " x of the smallest's: " + (linear ? "met" : "NOT met"));
+
+    const ThumbnailSample& thumb = large.thumbnail;
+    const double thumbRatio = thumb.total / large.median.total;
+    const bool thumbMet = thumbRatio <= kThumbnailRatio && thumb.peakKiB <= large.median.peakKiB;
+    out << "\nA " << kThumbnailSize << "-pixel thumbnail (`wldmap --thumbnail " << kThumbnailSize
+        << "`) of the largest world, timed after each of its maps:\n\n"
+        << "| world | map (s) | thumbnail (s) | ratio | map peak (MiB) | thumbnail peak (MiB) |\n"
+        << "|---|---|---|---|---|---|\n| " << large.width << " x " << large.height << " | "
+        << large.median.total << " | " << thumb.total << " | " << thumbRatio << " | ";
+    out.precision(1);
+    out << large.median.peakKiB / 1024.0 << " | " << thumb.peakKiB / 1024.0 << " |\n";
+    targets.push_back("a " + std::to_string(kThumbnailSize) + "-pixel thumbnail of the largest " +
+                      family.name + " world within " + plain(kThumbnailRatio) +
+                      " x the map's time, its peak memory not above the map's: " +
+                      (thumbMet ? "met" : "NOT met"));
   }
   out << "\n## Targets\n\n"
       << "- end to end within " << plain(kFloorRatio) << " x the floor on every world of "
