@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/input_file.h"
 
 namespace wldmap {
 namespace platform {
