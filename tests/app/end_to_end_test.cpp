@@ -555,11 +555,19 @@ TEST_F(EndToEndTest, ThumbnailIsTheScaledMapWrittenInPlace) {
   fs::create_directory(dir / "cache");
   const std::string output = dir / "cache/thumb.png";
   writeFile(output, "made by the service");
+#ifndef _WIN32
+  // A second name for the service's file sees the thumbnail: the very file.
+  fs::create_hard_link(output, dir / "same-file");
+#endif
   const Result r = runTool(dir.path(), WLDMAP_EXE, {"--thumbnail", "128", "w.wld", output});
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_EQ("", r.out);
   EXPECT_EQ("", r.err);
   EXPECT_EQ((std::vector<std::string>{"thumb.png"}), listDir(dir / "cache"));
+#ifndef _WIN32
+  EXPECT_EQ(readFile(output), readFile(dir / "same-file"));
+  fs::remove(dir / "same-file");
+#endif
   EXPECT_EQ((std::vector<std::string>{"cache", "small.wld", "w.wld"}), listDir(dir.path()));
   ASSERT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}).status);
   EXPECT_EQ(thumbnailOf(pixels(dir / "Home.png"), 128, 30), pixels(output));  // 29.87 rows
@@ -932,14 +940,20 @@ TEST_F(EndToEndTest, MemoryIsReleasedBeforeTheFinalRead) {
 // Options are typed in a terminal: they answer and exit while standard input
 // stays open and empty.
 TEST_F(EndToEndTest, HelpAndVersionDoNotWaitForInput) {
-  for (const std::string option : {"--help", "--version"}) {
+  writeFile(dir / "w.wld", smallWorld("Home"));
+  for (const std::string option : {"--help", "--version", "--thumbnail 8 w.wld thumb.png"}) {
     const Result r = runProcess(
         "/bin/bash", "sh",
         {"-c", "mkfifo in && exec timeout 20 \"$0\" " + option + " <>in", WLDMAP_EXE},
         dir.path());
     EXPECT_EQ(0, r.status) << option;  // 124 had it waited
-    EXPECT_EQ(0u, r.out.find(option == "--help" ? "Usage: wldmap" : "wldmap ")) << r.out;
     fs::remove(dir / "in");
+    if (option[2] == 't') {
+      EXPECT_EQ("", r.out);  // a thumbnail service runs it: nothing to say, no Enter
+      EXPECT_EQ(kSmallWorldPixels, pixels(dir / "thumb.png"));
+      continue;
+    }
+    EXPECT_EQ(0u, r.out.find(option == "--help" ? "Usage: wldmap" : "wldmap ")) << r.out;
   }
 }
 
