@@ -877,7 +877,10 @@ Memory memoryAtTheFinalRead(const std::string& cwd, const std::vector<std::strin
 
 // Nothing a world's run opens outlives it, whether its map is written or it
 // fails: after forty worlds the tool waits for Enter with the descriptors it
-// started with, and with no more memory than after one.
+// started with. (Memory it kept would end the sanitizer build's run with
+// LeakSanitizer's status, which the exit status check sees; there, freed memory
+// stays resident in AddressSanitizer's quarantine, so the resident check is for
+// the other builds.)
 TEST_F(EndToEndTest, NoDescriptorOrMemoryOutlivesItsWorld) {
   std::vector<std::string> worlds;
   for (int i = 0; i < 40; ++i) {
@@ -892,7 +895,9 @@ TEST_F(EndToEndTest, NoDescriptorOrMemoryOutlivesItsWorld) {
   const Memory many = memoryAtTheFinalRead(dir.path(), worlds, WLDMAP_EXE, 11);
   EXPECT_EQ((std::vector<std::string>{"0", "1", "2"}), one.descriptors);
   EXPECT_EQ(one.descriptors, many.descriptors);
+#ifndef WLDMAP_SANITIZED
   EXPECT_LT(many.residentKiB, one.residentKiB + 1024);
+#endif
 }
 
 // Each world's grid is gone before the next is read, so mapping two large worlds
