@@ -723,6 +723,8 @@ TEST_F(EndToEndTest, ThumbnailWritesItsOutputAndNothingElse) {
   std::istringstream trace(readFile(dir / "trace"));
   int outputs = 0;
   for (std::string line; std::getline(trace, line);) {
+    // ThreadSanitizer's runtime makes and removes a scratch file of its own.
+    if (line.find("/tsan.") != std::string::npos) continue;
     const bool writes = line.find("O_WRONLY") != std::string::npos ||
                         line.find("O_RDWR") != std::string::npos ||
                         line.find("O_CREAT") != std::string::npos;
