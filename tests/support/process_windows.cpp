@@ -54,8 +54,17 @@ ProcessResult runProcess(const std::string& program, const std::string& argv0,
   startup.hStdError = inheritable(capture / "err", GENERIC_WRITE, CREATE_ALWAYS);
   PROCESS_INFORMATION process{};
   ProcessResult result;
-  if (CreateProcessW(full, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                     widen(cwd).c_str(), &startup, &process)) {
+  // Wine, on a loaded machine, now and then fails to start a process at all;
+  // that is the system's hiccup, not the program's, and a second try starts it.
+  BOOL started = FALSE;
+  DWORD startError = 0;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    if (attempt > 0) Sleep(200);
+    started = CreateProcessW(full, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                             widen(cwd).c_str(), &startup, &process);
+    if (!started) startError = GetLastError();
+  }
+  if (started) {
     DWORD status = 0;
     if (WaitForSingleObject(process.hProcess, kTimeoutSeconds * 1000) == WAIT_TIMEOUT) {
       TerminateProcess(process.hProcess, 1);
@@ -73,6 +82,7 @@ ProcessResult runProcess(const std::string& program, const std::string& argv0,
   CloseHandle(startup.hStdError);
   result.out = lineFeedsOnly(readFile(capture / "out"));
   result.err = lineFeedsOnly(readFile(capture / "err"));
+  if (!started) result.err = "could not start the program: error " + std::to_string(startError);
   return result;
 }
 
