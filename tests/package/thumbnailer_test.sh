@@ -27,9 +27,9 @@ update-mime-database "$root/prefix/share/mime"
 # Worlds where users keep them: a deep folder with spaces and a non-ASCII name.
 worlds="$root/home/Saved Worlds/Mäps of the old server/2026 backups"
 good=() bad=()
-for spec in "wide 900 300" "tall 200 500" "small 100 60" "odd 383 97" "narrow 1 40" \
+for world in "wide 900 300" "tall 200 500" "small 100 60" "odd 383 97" "narrow 1 40" \
             "large 8400 2400"; do
-  read -r name width height <<<"$spec"
+  read -r name width height <<<"$world"
   mkdir -p "$worlds/$name"
   "$build/gensample" "$width" "$height" 3 "$worlds/$name/$name world.wld"
   (cd "$worlds/$name" && "$root/prefix/bin/wldmap" "$name world.wld" </dev/null >/dev/null) ||
