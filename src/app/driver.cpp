@@ -1,12 +1,9 @@
 #include "app/driver.h"
 
-#include <algorithm>
-#include <cctype>
-#include <memory>
-#include <new>
 #include <optional>
-#include <stdexcept>
 
+#include "app/map_guard.h"
+#include "app/map_names.h"
 #include "app/stages.h"
 #include "app/thumbnailer.h"
 #include "colors/colors.h"
@@ -22,111 +19,6 @@ namespace {
 const char kUsage[] =
     "You idiot! Don't run this program directly! You're supposed to click and drag the .wld "
     "over the .exe!";
-const char kColorFileName[] = "tilecolors.txt";
-
-}  // namespace
-
-std::string folderOf(const std::string& path, bool windowsRules) {
-  const size_t cut = path.find_last_of("/\\");
-  if (cut != std::string::npos) return path.substr(0, cut + 1);
-  // Z:name is name in the current folder of drive Z:, which is Z: itself.
-  const char drive = static_cast<char>(path.empty() ? 0 : path[0] | 0x20);
-  const bool driveRelative = windowsRules && path.size() >= 2 && path[1] == ':' && drive >= 'a' &&
-                             drive <= 'z';
-  return driveRelative ? path.substr(0, 2) : std::string();
-}
-
-namespace {
-
-// The length of the valid UTF-8 sequence at p (at most `left` bytes), or 0 when
-// the byte there does not start one: no overlong forms, no surrogates, nothing
-// above U+10FFFF.
-size_t utf8Length(const unsigned char* p, size_t left) {
-  const unsigned char b = p[0];
-  size_t length;
-  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-  if (b >= 0xC2 && b <= 0xDF) {
-    length = 2;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    length = 3;
-    if (b == 0xE0) low = 0xA0;
-    if (b == 0xED) high = 0x9F;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    length = 4;
-    if (b == 0xF0) low = 0x90;
-    if (b == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (left < length || p[1] < low || p[1] > high) return 0;
-  for (size_t i = 2; i < length; ++i) {
-    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
-  }
-  return length;
-}
-
-// Whether a name's part before its first dot is a Windows device name, which
-// would open the device instead of a file: CON, PRN, AUX, NUL, the consoles'
-// CONIN$ and CONOUT$, and COM or LPT followed by a digit or a superscript 1, 2
-// or 3 (in UTF-8, C2 B9, C2 B2 and C2 B3).
-bool isDeviceName(const std::string& name) {
-  std::string stem = name.substr(0, name.find('.'));
-  while (!stem.empty() && stem.back() == ' ') stem.pop_back();  // "CON .png" is CON too
-  for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
-    if (stem == device) return true;
-  }
-  if (stem.compare(0, 3, "COM") != 0 && stem.compare(0, 3, "LPT") != 0) return false;
-  const std::string number = stem.substr(3);
-  return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" ||
-         number == "\xC2\xB2" || number == "\xC2\xB3";
-}
-
-}  // namespace
-
-std::string safeFileName(const std::string& name, bool windowsRules) {
-  static const std::string kWindowsReserved = "<>:\"|?*";
-  std::string safe;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
-  for (size_t i = 0; i < name.size();) {
-    const unsigned char b = bytes[i];
-    if (b < 0x80) {
-      const bool reserved = windowsRules && kWindowsReserved.find(char(b)) != std::string::npos;
-      safe += (b < 0x20 || b == 0x7F || b == '/' || b == '\\' || reserved) ? '_' : char(b);
-      ++i;
-      continue;
-    }
-    const size_t length = utf8Length(bytes + i, name.size() - i);
-    if (length == 0) {
-      // A stray byte: a C1 control on any terminal that reads bytes as Latin-1,
-      // and no character at all to Windows.
-      safe += (windowsRules || b <= 0x9F) ? '_' : char(b);
-      ++i;
-    } else if (b == 0xC2 && bytes[i + 1] <= 0x9F) {
-      safe += '_';  // U+0080 to U+009F, the C1 controls
-      i += length;
-    } else {
-      safe.append(name, i, length);
-      i += length;
-    }
-  }
-  if (windowsRules && isDeviceName(safe)) safe.insert(0, "_");
-  return safe;
-}
-
-std::vector<std::string> colorFileCandidates(const std::string& toolFolder,
-                                             const std::vector<std::string>& dataFolders) {
-  std::vector<std::string> candidates{toolFolder + kColorFileName};
-  for (const std::string& folder : dataFolders) {
-    const std::string path = folder + kColorFileName;
-    if (std::find(candidates.begin(), candidates.end(), path) == candidates.end()) {
-      candidates.push_back(path);
-    }
-  }
-  return candidates;
-}
-
-namespace {
 
 // Writes "Unknown wall type" for every tile whose wall has no colour.
 void reportUnknownWalls(const MapPainter& painter, std::ostream& out) {
@@ -143,21 +35,8 @@ class Run {
  public:
   Run(const std::vector<std::string>& worlds, std::vector<std::string> colorCandidates,
       std::ostream& out, std::ostream& err)
-      : worlds_(worlds), colorCandidates_(std::move(colorCandidates)), out_(out), err_(err) {
-    // Each world's path is resolved once, before any map is saved, so that every
-    // world file of the run is known, and every later call for a world uses its
-    // full path whatever the system makes of a relative one.
-    for (const std::string& world : worlds_) {
-      Resolved entry;
-      try {
-        entry.fullPath = platform::fullPath(world);
-        entry.id = platform::fileId(entry.fullPath);
-      } catch (const platform::SystemError& e) {
-        entry.failure = e.what();
-      }
-      resolved_.push_back(std::move(entry));
-    }
-  }
+      : worlds_(worlds), guard_(worlds), colorCandidates_(std::move(colorCandidates)),
+        out_(out), err_(err) {}
 
   // Maps world `index`: the stage lines from "Parsing header" to "Done!", or to
   // the error line. Whether the map was written. Everything it allocated for the
@@ -166,7 +45,7 @@ class Run {
     const std::string& worldPath = worlds_[index];
     try {
       out_ << "Parsing header" << std::endl;
-      const World world = readWorld(worldPath, resolved(index).fullPath, &out_);
+      const World world = readWorld(worldPath, guard_.fullPath(index), &out_);
       out_ << "Loading colors" << std::endl;
       const TileColorTable& colors = colorTable();
       out_ << "Generating image" << std::endl;
@@ -198,45 +77,6 @@ class Run {
     return *colors_;
   }
 
-  // A world's full path and identity, or why its path could not be resolved.
-  struct Resolved {
-    std::string fullPath;
-    std::optional<platform::FileId> id;
-    std::string failure;
-  };
-
-  // World `index` resolved; throws the failure to resolve it.
-  const Resolved& resolved(size_t index) const {
-    const Resolved& world = resolved_[index];
-    if (!world.failure.empty()) throw Failure(worlds_[index], world.failure);
-    return world;
-  }
-
-  // Refuses a map path that names the world itself, another world file of the
-  // run, or a map this run has written already. `mapPath` is the path the
-  // messages give, `mapFile` the full one.
-  void checkMapPath(size_t index, const std::string& mapPath, const std::string& mapFile) const {
-    const std::optional<platform::FileId> map = platform::fileId(mapFile);
-    if (!map) return;  // a new file: nothing is written over
-    const std::string& world = worlds_[index];
-    if (map == resolved_[index].id) {
-      throw Failure(mapPath, "is the world file itself; it is kept, and no map is written");
-    }
-    for (const Resolved& other : resolved_) {
-      if (other.id == map) {
-        throw Failure(world, "its map " + mapPath +
-                                 " is another world file of this run; it is kept, and no map "
-                                 "is written");
-      }
-    }
-    for (const auto& [written, earlier] : written_) {
-      if (written == *map) {
-        throw Failure(world, "its map " + mapPath + " was already written for " + earlier +
-                                 " in this run; it is kept");
-      }
-    }
-  }
-
   // The stage "Saving image as": paints the map as it is encoded and saves it
   // beside the world, named after the world.
   void saveMap(size_t index, const World& world, const MapPainter& painter) {
@@ -244,9 +84,9 @@ class Run {
     const bool windows = platform::kWindowsFileNames;
     const std::string mapName = safeFileName(world.header.name, windows) + ".png";
     const std::string mapPath = folderOf(worldPath, windows) + mapName;
-    const std::string mapFile = folderOf(resolved_[index].fullPath, windows) + mapName;
+    const std::string mapFile = folderOf(guard_.fullPath(index), windows) + mapName;
     out_ << "Saving image as " << mapPath << std::endl;
-    checkMapPath(index, mapPath, mapFile);
+    guard_.checkMapPath(index, mapPath, mapFile);
     about(mapPath, [&] {
       savePng(
           mapFile, static_cast<uint32_t>(world.header.width),
@@ -258,14 +98,11 @@ class Run {
             err_ << "warning: " << mapPath << ": " << warning << std::endl;
           });
     });
-    if (const std::optional<platform::FileId> written = platform::fileId(mapFile)) {
-      written_.emplace_back(*written, worldPath);
-    }
+    guard_.recordMap(index, mapFile);
   }
 
   const std::vector<std::string>& worlds_;
-  std::vector<Resolved> resolved_;
-  std::vector<std::pair<platform::FileId, std::string>> written_;  // each map, and its world
+  MapGuard guard_;
   const std::vector<std::string> colorCandidates_;
   std::optional<TileColorTable> colors_;
   std::optional<Failure> colorFailure_;

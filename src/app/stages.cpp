@@ -1,7 +1,9 @@
 #include "app/stages.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "platform/input_stream.h"
 #include "platform/platform.h"
@@ -12,19 +14,28 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const char kColorFileName[] = "tilecolors.txt";
+
+// A candidate as given, and its full path.
+struct Candidate {
+  std::string path;
+  std::string fullPath;
+};
+
 // The first of `candidates` that names anything at all, through links: a file
 // of another kind is not passed over for a later one, but refused for what it
 // is. Empty when none does.
-std::string firstExisting(const std::vector<std::string>& candidates) {
+std::optional<Candidate> firstExisting(const std::vector<std::string>& candidates) {
   for (const std::string& path : candidates) {
     std::error_code error;
     try {
-      if (fs::exists(fs::u8path(platform::fullPath(path)), error)) return path;
+      std::string full = platform::fullPath(path);
+      if (fs::exists(fs::u8path(full), error)) return Candidate{path, std::move(full)};
     } catch (const platform::SystemError&) {
       // A path the system cannot resolve names nothing.
     }
   }
-  return std::string();
+  return std::nullopt;
 }
 
 std::string join(const std::vector<std::string>& items) {
@@ -47,6 +58,18 @@ std::unique_ptr<platform::InputFileStream> openRegular(const std::string& path,
 
 }  // namespace
 
+std::vector<std::string> colorFileCandidates(const std::string& toolFolder,
+                                             const std::vector<std::string>& dataFolders) {
+  std::vector<std::string> candidates{toolFolder + kColorFileName};
+  for (const std::string& folder : dataFolders) {
+    const std::string path = folder + kColorFileName;
+    if (std::find(candidates.begin(), candidates.end(), path) == candidates.end()) {
+      candidates.push_back(path);
+    }
+  }
+  return candidates;
+}
+
 World readWorld(const std::string& path, const std::string& file, std::ostream* progress) {
   return about(path, [&] {
     const auto in = openRegular(file, "world file", "not a regular file");
@@ -59,16 +82,14 @@ World readWorld(const std::string& path, const std::string& file, std::ostream* 
 }
 
 TileColorTable readColors(const std::vector<std::string>& candidates, std::ostream* warnings) {
-  const std::string path = firstExisting(candidates);
-  if (path.empty()) {
-    throw Failure("tilecolors.txt", "not found; looked for " + join(candidates));
-  }
-  return about(path, [&] {
+  const std::optional<Candidate> file = firstExisting(candidates);
+  if (!file) throw Failure(kColorFileName, "not found; looked for " + join(candidates));
+  return about(file->path, [&] {
     std::vector<std::string> found;
     TileColorTable colors = loadTileColors(
-        *openRegular(platform::fullPath(path), "colour file", "is not a regular file"), found);
+        *openRegular(file->fullPath, "colour file", "is not a regular file"), found);
     for (const std::string& warning : found) {
-      if (warnings) *warnings << "warning: " << path << ": " << warning << std::endl;
+      if (warnings) *warnings << "warning: " << file->path << ": " << warning << std::endl;
     }
     return colors;
   });

@@ -48,6 +48,11 @@ struct World {
 // Throws Failure about `path`.
 World readWorld(const std::string& path, const std::string& file, std::ostream* progress);
 
+// The places tilecolors.txt is looked for, in order and without repeats: the
+// folder the tool was started from, then each of `dataFolders`.
+std::vector<std::string> colorFileCandidates(const std::string& toolFolder,
+                                             const std::vector<std::string>& dataFolders);
+
 // The colour table from the first of `candidates` that exists; the file's
 // warnings go to `warnings`, when there is one. Throws Failure.
 TileColorTable readColors(const std::vector<std::string>& candidates, std::ostream* warnings);

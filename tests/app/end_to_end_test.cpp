@@ -11,108 +11,14 @@
 #include <windows.h>
 #endif
 
-#include <algorithm>
-#include <filesystem>
-#include <sstream>
 #include <tuple>
-#include <png++/png.hpp>
 
-#include "app/driver.h"
+#include "app/map_names.h"
+#include "end_to_end.h"
 #include "platform/platform.h"
-#include "support/process.h"
-#include "support/tempdir.h"
-#include "world/world.h"
-#include "worldwriter/worldwriter.h"
 
 namespace wldmap {
 namespace {
-
-namespace fs = std::filesystem;
-
-#ifdef _WIN32
-constexpr bool kPosixShell = false;
-#else
-constexpr bool kPosixShell = true;
-#endif
-
-using Result = ProcessResult;
-
-// Runs `program` (the built tool by default) in `cwd` with the given argument 0 and
-// arguments. A non-empty `shell` prefix runs it through bash with those commands
-// first, on POSIX systems only.
-Result runTool(const std::string& cwd, const std::string& argv0,
-               const std::vector<std::string>& args, const std::string& shell = "",
-               const std::string& program = WLDMAP_EXE) {
-  if (shell.empty()) return runProcess(program, argv0, args, cwd);
-  std::vector<std::string> shellArgs{"-c", shell + "; exec -a \"$0\" '" + program + "' \"$@\"",
-                                     argv0};
-  shellArgs.insert(shellArgs.end(), args.begin(), args.end());
-  return runProcess("/bin/bash", "sh", shellArgs, cwd);
-}
-
-const std::string kUsage =
-    "You idiot! Don't run this program directly! You're supposed to click and drag the .wld "
-    "over the .exe!\n";
-
-std::string progress(const std::string& output) {
-  return "Parsing header\nReading world\nLoading colors\nGenerating image\nSaving image as " +
-         output + "\nDone!\n";
-}
-
-WorldHeader header(const std::string& name, int32_t width, int32_t height) {
-  return makeHeader(name, width, height, 0.0, 1.0);
-}
-
-// A 2 x 3 world covering each layer: rows are sky, underground and rock.
-std::string smallWorld(const std::string& name) {
-  return encodeWorld(header(name, 2, 3), {
-                                             makeTile(false, 0, 0, 0, false),
-                                             makeTile(true, 0, 0, 0, false),
-                                             makeTile(false, 0, 1, 9, true),
-                                             makeTile(false, 0, 0, 1, false),
-                                             makeTile(true, 51, 2, 0, false),
-                                             makeTile(true, 99, 0, 0, false),
-                                         });
-}
-
-// A world of random tiles, whose map compresses badly and takes a while to save.
-std::string noisyWorld(const std::string& name, int32_t width, int32_t height) {
-  std::vector<Tile> cells;
-  uint32_t seed = 1;
-  for (int64_t i = 0; i < int64_t(width) * height; ++i) {
-    seed = seed * 1664525u + 1013904223u;
-    cells.push_back(makeTile(true, int(seed >> 24) % 86, 0, 0, false));
-  }
-  return encodeWorld(header(name, width, height), cells);
-}
-
-std::vector<std::vector<uint32_t>> pixels(const std::string& path) {
-  std::istringstream bytes(readFile(path));
-  png::image<png::rgba_pixel> image;
-  image.read_stream(bytes);
-  std::vector<std::vector<uint32_t>> rows(image.get_height());
-  for (uint32_t y = 0; y < image.get_height(); ++y) {
-    for (uint32_t x = 0; x < image.get_width(); ++x) {
-      const png::rgba_pixel p = image.get_pixel(x, y);
-      rows[y].push_back(uint32_t(p.red) << 24 | p.green << 16 | p.blue << 8 | p.alpha);
-    }
-  }
-  return rows;
-}
-
-// The map of smallWorld with the shipped colours: type 0 is (151,107,75), 51 is
-// (192,202,203) at alpha 128, 99 is absent.
-const std::vector<std::vector<uint32_t>> kSmallWorldPixels = {
-    {0x4482FEFF, 0x2241FEFF},  // sky; water on sky
-    {0x976B4BFF, 0x8C837CFF},  // soil; translucent tile over wall 2
-    {0x961717FF, 0x000000FF},  // lava over wall 1; a type with no colour
-};
-
-class EndToEndTest : public ::testing::Test {
- protected:
-  TempDir dir;
-  std::string exeFolder() const { return fs::path(WLDMAP_EXE).parent_path().string(); }
-};
 
 TEST_F(EndToEndTest, UsageWithoutAnArgument) {
   const Result r = runTool(dir.path(), "wldmap", {});
@@ -181,73 +87,6 @@ TEST_F(EndToEndTest, SeveralWorldsInOneRunEachWithItsOwnStages) {
 // A map is never written over a world file of the run, whichever comes first,
 // nor over a map written earlier in the run: two backups of one world dropped
 // together keep the first one's map. A map from an earlier run is replaced.
-TEST_F(EndToEndTest, NoWorldAndNoMapOfTheRunIsWrittenOver) {
-  const std::string other = smallWorld("Other");
-  writeFile(dir / "Home.png", other);  // a world saved under a map's name
-  writeFile(dir / "a.wld", smallWorld("Home"));
-  for (const auto& order : {std::vector<std::string>{"Home.png", "a.wld"}, {"a.wld", "Home.png"}}) {
-    const Result r = runTool(dir.path(), WLDMAP_EXE, order);
-    EXPECT_EQ(2, r.status);
-    EXPECT_EQ("error: a.wld: its map Home.png is another world file of this run; it is kept, "
-              "and no map is written\n",
-              r.err);
-    EXPECT_EQ(other, readFile(dir / "Home.png"));
-    EXPECT_EQ(kSmallWorldPixels, pixels(dir / "Other.png"));
-    fs::remove(dir / "Other.png");
-  }
-
-#ifndef _WIN32
-  // A map path that is a link to another world of the run is that world.
-  writeFile(dir / "b.wld", smallWorld("Other"));
-  writeFile(dir / "c.wld", smallWorld("Link"));
-  fs::create_symlink("b.wld", dir / "Link.png");
-  const Result linked = runTool(dir.path(), WLDMAP_EXE, {"c.wld", "b.wld"});
-  EXPECT_EQ(2, linked.status);
-  EXPECT_EQ("error: c.wld: its map Link.png is another world file of this run; it is kept, "
-            "and no map is written\n",
-            linked.err);
-  EXPECT_EQ(smallWorld("Other"), readFile(dir / "b.wld"));
-  EXPECT_TRUE(fs::is_symlink(dir / "Link.png"));
-  EXPECT_EQ(kSmallWorldPixels, pixels(dir / "Other.png"));
-#endif
-
-  writeFile(dir / "first.wld", smallWorld("Backup"));
-  writeFile(dir / "second.wld", noisyWorld("Backup", 2, 3));
-  writeFile(dir / "Backup.png", "an earlier run's map");
-  const Result r = runTool(dir.path(), WLDMAP_EXE, {"first.wld", "second.wld"});
-  EXPECT_EQ(2, r.status);
-  const std::string second = progress("Backup.png");
-  EXPECT_EQ(progress("Backup.png") + second.substr(0, second.find("Done!")), r.out);
-  EXPECT_EQ("error: second.wld: its map Backup.png was already written for first.wld in this "
-            "run; it is kept\n",
-            r.err);
-  EXPECT_EQ(kSmallWorldPixels, pixels(dir / "Backup.png"));
-}
-
-// Names that the system folds into one file are one map: on Windows, names
-// that differ in case only, and names whose forbidden characters both become _.
-TEST_F(EndToEndTest, NamesTheSystemFoldsTogetherAreOneMap) {
-  const std::pair<std::string, std::string> pairs[] = {{"Home", "HOME"}, {"a:b", "a?b"}};
-  for (const auto& [first, second] : pairs) {
-    writeFile(dir / "1.wld", smallWorld(first));
-    writeFile(dir / "2.wld", smallWorld(second));
-    const Result r = runTool(dir.path(), WLDMAP_EXE, {"1.wld", "2.wld"});
-    const std::string map = safeFileName(first, platform::kWindowsFileNames) + ".png";
-    if (platform::kWindowsFileNames) {
-      EXPECT_EQ(2, r.status);
-      EXPECT_EQ("error: 2.wld: its map " + safeFileName(second, platform::kWindowsFileNames) +
-                    ".png was already written for 1.wld in this run; it is kept\n",
-                r.err);
-      EXPECT_EQ((std::vector<std::string>{"1.wld", "2.wld", map}), listDir(dir.path()));
-    } else {
-      EXPECT_EQ(0, r.status) << r.err;
-      EXPECT_EQ(4u, listDir(dir.path()).size());
-      fs::remove(dir / (second + ".png"));
-    }
-    fs::remove(fs::u8path(dir / map));
-  }
-}
-
 // A drop from the desktop: full paths for the program and the world, the current
 // folder somewhere else, folder, file and world names in any script. A second
 // drop replaces the map in place.
@@ -455,23 +294,6 @@ TEST_F(EndToEndTest, WindowsBuildPaintsTheSamePixels) {
 }
 #endif
 
-// Every failure: one error line naming the file, status 2, and the folder as it was.
-class FailureTest : public EndToEndTest {
- protected:
-  void expectFailure(const std::vector<std::string>& args, const std::string& file,
-                     const std::string& what, const std::string& shell = "",
-                     const std::string& argv0 = WLDMAP_EXE) {
-    const std::vector<std::string> before = listDir(dir.path());
-    const Result r = runTool(dir.path(), argv0, args, shell);
-    EXPECT_EQ(2, r.status);
-    EXPECT_EQ(0u, r.err.find("error: " + file + ": ")) << r.err;
-    EXPECT_NE(std::string::npos, r.err.find(what)) << r.err;
-    EXPECT_EQ(1, std::count(r.err.begin(), r.err.end(), '\n')) << r.err;
-    EXPECT_EQ(std::string::npos, r.out.find("Done!"));
-    EXPECT_EQ(before, listDir(dir.path()));
-  }
-};
-
 TEST_F(FailureTest, WorldFileProblems) {
   expectFailure({"missing.wld"}, "missing.wld", "cannot open");
   const std::string world = smallWorld("Home");
@@ -627,21 +449,6 @@ TEST_F(FailureTest, WriteFailureKeepsTheOldMapAndLeavesNoTemporaryFile) {
   writeFile(dir / "Home.png", "the old map");
   expectFailure({"w.wld"}, "Home.png", "File too large", "ulimit -f 16");
   EXPECT_EQ("the old map", readFile(dir / "Home.png"));
-}
-
-// Mapping a world onto itself would lose the world.
-TEST_F(FailureTest, WorldFileThatWouldBeItsOwnMapIsKept) {
-  const std::string world = smallWorld("Home");
-  writeFile(dir / "Home.png", world);
-  expectFailure({"Home.png"}, "Home.png", "world file itself");
-  EXPECT_EQ(world, readFile(dir / "Home.png"));
-#ifndef _WIN32
-  // Given through a link of another name, the world is still the file its map
-  // would replace.
-  fs::create_symlink("Home.png", dir / "w.wld");
-  expectFailure({"w.wld"}, "Home.png", "world file itself");
-  EXPECT_EQ(world, readFile(dir / "Home.png"));
-#endif
 }
 
 #ifndef _WIN32

@@ -1,0 +1,57 @@
+#include "app/map_guard.h"
+
+#include "app/stages.h"
+#include "platform/file_names.h"
+#include "platform/system_error.h"
+
+namespace wldmap {
+
+MapGuard::MapGuard(const std::vector<std::string>& worlds) : worlds_(worlds) {
+  for (const std::string& world : worlds_) {
+    Resolved entry;
+    try {
+      entry.fullPath = platform::fullPath(world);
+      entry.id = platform::fileId(entry.fullPath);
+    } catch (const platform::SystemError& e) {
+      entry.failure = e.what();
+    }
+    resolved_.push_back(std::move(entry));
+  }
+}
+
+const std::string& MapGuard::fullPath(size_t index) const {
+  const Resolved& world = resolved_[index];
+  if (!world.failure.empty()) throw Failure(worlds_[index], world.failure);
+  return world.fullPath;
+}
+
+void MapGuard::checkMapPath(size_t index, const std::string& mapPath,
+                            const std::string& mapFile) const {
+  const std::optional<platform::FileId> map = platform::fileId(mapFile);
+  if (!map) return;  // a new file: nothing is written over
+  const std::string& world = worlds_[index];
+  if (map == resolved_[index].id) {
+    throw Failure(mapPath, "is the world file itself; it is kept, and no map is written");
+  }
+  for (const Resolved& other : resolved_) {
+    if (other.id == map) {
+      throw Failure(world, "its map " + mapPath +
+                               " is another world file of this run; it is kept, and no map "
+                               "is written");
+    }
+  }
+  for (const auto& [written, earlier] : written_) {
+    if (written == *map) {
+      throw Failure(world, "its map " + mapPath + " was already written for " + earlier +
+                               " in this run; it is kept");
+    }
+  }
+}
+
+void MapGuard::recordMap(size_t index, const std::string& mapFile) {
+  if (const std::optional<platform::FileId> written = platform::fileId(mapFile)) {
+    written_.emplace_back(*written, worlds_[index]);
+  }
+}
+
+}  // namespace wldmap

@@ -1,0 +1,47 @@
+// The run's protection of its files: no map is written over a world file of the
+// run, nor over a map the run has written already.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/file_identity.h"
+
+namespace wldmap {
+
+class MapGuard {
+ public:
+  // Resolves each of `worlds` (the paths as given) to its full path and its
+  // identity, once and before any map is saved, so that every world file of the
+  // run is known and every later call for a world uses its full path, whatever
+  // the system makes of a relative one.
+  explicit MapGuard(const std::vector<std::string>& worlds);
+
+  // World `index`'s full path; throws Failure about the world when its path
+  // could not be resolved.
+  const std::string& fullPath(size_t index) const;
+
+  // Refuses, with a Failure, a map path that names world `index` itself, another
+  // world file of the run, or a map this run has written already. `mapPath` is
+  // the path the messages give, `mapFile` the full one.
+  void checkMapPath(size_t index, const std::string& mapPath, const std::string& mapFile) const;
+
+  // Records the map just written to `mapFile` for world `index`.
+  void recordMap(size_t index, const std::string& mapFile);
+
+ private:
+  // A world's full path and identity, or why its path could not be resolved.
+  struct Resolved {
+    std::string fullPath;
+    std::optional<platform::FileId> id;
+    std::string failure;
+  };
+
+  const std::vector<std::string>& worlds_;
+  std::vector<Resolved> resolved_;
+  std::vector<std::pair<platform::FileId, std::string>> written_;  // each map, and its world
+};
+
+}  // namespace wldmap
