@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "model/color.h"
+#include "model/paint_band.h"
 
 namespace wldmap {
 
@@ -18,18 +18,14 @@ class OutputError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Paints rows top..top+rows-1 of the map into `out`, one row of the map's width
-// after another. Called on a thread of the encoder's own, band after band.
-using PaintBand = std::function<void(uint32_t top, uint32_t rows, Color* out)>;
-
 // Receives each of libpng's warnings.
 using PngWarningHandler = std::function<void(const std::string& warning)>;
 
 // Encodes the width x height map that `paintBand` paints as an 8-bit RGBA PNG,
 // byte for byte what libpng writes with its default settings, at any size PNG
-// allows. A second thread paints the map a few bands ahead of the encoder, so it
-// is never held whole. libpng's warnings go to `onWarning`, never to the
-// console. Throws OutputError, or what paintBand threw.
+// allows. A second thread of the encoder's own calls paintBand a few bands
+// ahead of the encoder, so the map is never held whole. libpng's warnings go to
+// `onWarning`, never to the console. Throws OutputError, or what paintBand threw.
 void writePng(std::ostream& out, uint32_t width, uint32_t height, const PaintBand& paintBand,
               const PngWarningHandler& onWarning);
 

@@ -9,8 +9,9 @@ namespace wldmap {
 
 namespace {
 
-// Rows a band holds: the painter's own band height, so each band is one sweep
-// across the grid's columns.
+// Rows a band holds; the painter paints each band in one sweep across the
+// grid's columns, reading a short run of every column and writing whole
+// stretches of a few image rows, so neither side is walked with a stride.
 constexpr uint32_t kBandRows = 64;
 // Bands in the ring: one being encoded and two painted ahead; fewer when the map
 // has fewer, so a map of a few very wide rows takes no more than its own size.

@@ -4,13 +4,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "model/color.h"
 #include "model/large_array.h"
+#include "model/paint_band.h"
 
 namespace wldmap {
 
@@ -42,9 +42,6 @@ struct BandRing {
 // does not depend on what came before it in the stream.
 class PaintAhead {
  public:
-  // Paints rows top..top+rows-1 into out, one row of `width` pixels after another.
-  using PaintBand = std::function<void(uint32_t top, uint32_t rows, Color* out)>;
-
   // Starts the painter thread on a width x height map.
   PaintAhead(uint32_t width, uint32_t height, PaintBand paint);
   // Stops the painter, also when the encoder gave up part way.

@@ -20,7 +20,7 @@ uint32_t ThumbnailPainter::first(uint32_t index, uint32_t mapSide, uint32_t thum
 }
 
 ThumbnailPainter::ThumbnailPainter(uint32_t mapWidth, uint32_t mapHeight, ThumbnailSize size,
-                                   PaintMapRows paintMap)
+                                   PaintBand paintMap)
     : mapWidth_(mapWidth),
       mapHeight_(mapHeight),
       size_(size),

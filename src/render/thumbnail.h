@@ -3,10 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "model/color.h"
+#include "model/paint_band.h"
 
 namespace wldmap {
 
@@ -21,9 +21,6 @@ struct ThumbnailSize {
 // `size` keeps its own size. All of width, height and size are at least 1.
 ThumbnailSize thumbnailSize(uint32_t width, uint32_t height, uint32_t size);
 
-// Paints rows top..top+rows-1 of the map into `out`, one row after another.
-using PaintMapRows = std::function<void(uint32_t top, uint32_t rows, Color* out)>;
-
 // Paints a thumbnail of a map band by band from the map's own rows, never
 // holding more of the map than the rows one thumbnail row covers. Thumbnail
 // pixel (i, j) covers the map's columns floor(i * width / thumbnail width) up
@@ -33,7 +30,7 @@ using PaintMapRows = std::function<void(uint32_t top, uint32_t rows, Color* out)
 class ThumbnailPainter {
  public:
   ThumbnailPainter(uint32_t mapWidth, uint32_t mapHeight, ThumbnailSize size,
-                   PaintMapRows paintMap);
+                   PaintBand paintMap);
 
   // Paints thumbnail rows top..top+rows-1 into `out`. Rows are painted in
   // order, by one thread at a time.
@@ -45,7 +42,7 @@ class ThumbnailPainter {
 
   const uint32_t mapWidth_, mapHeight_;
   const ThumbnailSize size_;
-  const PaintMapRows paintMap_;
+  const PaintBand paintMap_;
   std::vector<uint32_t> columnStarts_;  // size_.width + 1 map columns
   std::vector<Color> mapRows_;          // the map rows of one thumbnail row
   std::vector<uint64_t> sums_;          // red, green, blue of each thumbnail column
