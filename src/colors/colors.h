@@ -31,8 +31,8 @@ class TileColorTable {
   bool has(int32_t type) const;
   // How many types have an entry.
   size_t size() const { return present_.count(); }
-  // The colour of `type`: opaque black for a type without an entry.
-  Color lookup(int32_t type) const;
+  // The colour of a tile type; opaque black for a type the table lacks.
+  friend Color lookup(const TileColorTable& table, int32_t type);
 
  private:
   static constexpr int32_t kFirstType = -128;
@@ -41,24 +41,15 @@ class TileColorTable {
   std::bitset<kTypes> present_;
 };
 
-// A colour file that could not be read to its end; what() says why.
-class ColorFileError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 // Reads whitespace-separated groups of five integers (type, red, green, blue,
 // alpha), keeping the low 8 bits of each component and the groups of the types a
 // tile can have. A UTF-8 byte order mark at the
 // start is skipped. Stops at the first token that is not a 32-bit integer, keeping
 // the complete groups before it; that token (quoted safely for a terminal), an
 // incomplete last group and a UTF-16 file each add a line to `warnings`. Throws
-// ColorFileError when the stream fails before its end (unless its exception mask
+// std::runtime_error when the stream fails before its end (unless its exception mask
 // makes it throw its own error first): a table cut short by a failed read is
 // never taken for the whole.
 TileColorTable loadTileColors(std::istream& in, std::vector<std::string>& warnings);
-
-// The colour of a tile type; opaque black for a type the table lacks.
-Color lookup(const TileColorTable& table, int32_t type);
 
 }  // namespace wldmap

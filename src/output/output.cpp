@@ -98,36 +98,28 @@ void writePng(std::ostream& out, uint32_t width, uint32_t height, const PaintBan
     PaintAhead rows(width, height, paintBand);
     encode(out, width, height, rows, onWarning);
   } catch (const png::error& e) {
-    throw OutputError(e.what());
+    throw std::runtime_error(e.what());  // callers need not know png++'s types
   }
 }
 
 void savePng(const std::string& path, uint32_t width, uint32_t height,
              const PaintBand& paintBand, const PngWarningHandler& onWarning) {
-  try {
-    platform::PendingFile file(path);
-    PendingFileBuffer buffer(file);
-    std::ostream out(&buffer);
-    // The stream rethrows the file's own error, which png++ turns into a
-    // png::error carrying its text ("cannot write it: File too large").
-    out.exceptions(std::ios::badbit);
-    writePng(out, width, height, paintBand, onWarning);
-    buffer.drain();
-    file.commit();
-  } catch (const platform::SystemError& e) {
-    throw OutputError(e.what());
-  }
+  platform::PendingFile file(path);
+  PendingFileBuffer buffer(file);
+  std::ostream out(&buffer);
+  // The stream rethrows the file's own error, which png++ turns into a
+  // png::error carrying its text ("cannot write it: File too large").
+  out.exceptions(std::ios::badbit);
+  writePng(out, width, height, paintBand, onWarning);
+  buffer.drain();
+  file.commit();
 }
 
 void writePngInPlace(const std::string& path, uint32_t width, uint32_t height,
                      const PaintBand& paintBand, const PngWarningHandler& onWarning) {
   std::ostringstream png;
   writePng(png, width, height, paintBand, onWarning);
-  try {
-    platform::writeInPlace(path, png.str());
-  } catch (const platform::SystemError& e) {
-    throw OutputError(e.what());
-  }
+  platform::writeInPlace(path, png.str());
 }
 
 }  // namespace wldmap

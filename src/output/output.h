@@ -12,12 +12,6 @@
 
 namespace wldmap {
 
-// A map that could not be encoded or saved; what() says why.
-class OutputError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 // Receives each of libpng's warnings.
 using PngWarningHandler = std::function<void(const std::string& warning)>;
 
@@ -25,14 +19,15 @@ using PngWarningHandler = std::function<void(const std::string& warning)>;
 // byte for byte what libpng writes with its default settings, at any size PNG
 // allows. A second thread of the encoder's own calls paintBand a few bands
 // ahead of the encoder, so the map is never held whole. libpng's warnings go to
-// `onWarning`, never to the console. Throws OutputError, or what paintBand threw.
+// `onWarning`, never to the console. Throws std::runtime_error, whose
+// what() says why, or what paintBand threw.
 void writePng(std::ostream& out, uint32_t width, uint32_t height, const PaintBand& paintBand,
               const PngWarningHandler& onWarning);
 
 // Writes the PNG as writePng does to a new temporary file beside `path`, through
 // the handle that created it, and renames it over `path` once it is complete and
 // synced, so `path` holds either its old content or the whole new map. Throws
-// OutputError, or what paintBand threw, and removes the temporary file then.
+// std::runtime_error, or what paintBand threw, and removes the temporary file then.
 void savePng(const std::string& path, uint32_t width, uint32_t height,
              const PaintBand& paintBand, const PngWarningHandler& onWarning);
 
@@ -40,8 +35,8 @@ void savePng(const std::string& path, uint32_t width, uint32_t height,
 // writes it to `path` in place, through one open: created when missing, else
 // truncated and rewritten, for a caller that reads back the very file it named.
 // A failure before the write leaves `path` as it was; a file this call created
-// is removed again when the write fails. Throws OutputError, or what paintBand
-// threw.
+// is removed again when the write fails. Throws std::runtime_error, or what
+// paintBand threw.
 void writePngInPlace(const std::string& path, uint32_t width, uint32_t height,
                      const PaintBand& paintBand, const PngWarningHandler& onWarning);
 

@@ -173,7 +173,7 @@ TEST(OutputTest, FailedRenameLeavesTheTargetAndNoTemporaryFile) {
   std::filesystem::create_directory(dir / "map.png");
   writeFile(dir / "map.png/keep", "x");
   const Image image = pattern(3, 2);
-  EXPECT_THROW(savePng(dir / "map.png", 3, 2, painterOf(image), noWarnings), OutputError);
+  EXPECT_THROW(savePng(dir / "map.png", 3, 2, painterOf(image), noWarnings), std::runtime_error);
   EXPECT_EQ((std::vector<std::string>{"map.png"}), listDir(dir.path()));
   EXPECT_EQ("x", readFile(dir / "map.png/keep"));
 }
@@ -181,7 +181,7 @@ TEST(OutputTest, FailedRenameLeavesTheTargetAndNoTemporaryFile) {
 TEST(OutputTest, MissingFolderIsAnError) {
   TempDir dir;
   const Image image = pattern(1, 1);
-  EXPECT_THROW(savePng(dir / "no/such/map.png", 1, 1, painterOf(image), noWarnings), OutputError);
+  EXPECT_THROW(savePng(dir / "no/such/map.png", 1, 1, painterOf(image), noWarnings), std::runtime_error);
 }
 
 // A stream that accepts `room` bytes and then fails every write.
@@ -205,7 +205,7 @@ TEST(OutputTest, StreamFailureIsReportedAsAnException) {
   for (size_t room : {size_t(0), size_t(20), size_t(100)}) {
     FullBuffer buffer(room);
     std::ostream out(&buffer);
-    EXPECT_THROW(writePng(out, 64, 64, painterOf(image), noWarnings), OutputError) << room;
+    EXPECT_THROW(writePng(out, 64, 64, painterOf(image), noWarnings), std::runtime_error) << room;
   }
 }
 
