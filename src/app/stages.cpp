@@ -74,7 +74,7 @@ World readWorld(const std::string& path, const std::string& file, std::ostream* 
   return about(path, [&] {
     const auto in = openRegular(file, "world file", "not a regular file");
     World world;
-    world.header = readHeader(*in);
+    world.header = readHeader(*in, in->file().size());
     if (progress) *progress << "Reading world" << std::endl;
     world.grid = readTiles(*in, world.header);
     return world;

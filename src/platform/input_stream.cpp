@@ -7,8 +7,10 @@
 namespace wldmap {
 namespace platform {
 
-// A read buffer over the file. Large reads go straight into the caller's
-// memory; seeks within what is buffered cost no system call.
+// A read buffer over the file, for small reads such as a header's or a colour
+// file's tokens. A read of the buffer's size or more goes straight into the
+// caller's memory, so a caller with a buffer of its own is not buffered twice;
+// seeks within what is buffered, and to the end, cost no system call.
 class InputFileStream::Buffer : public std::streambuf {
  public:
   explicit Buffer(const std::string& path) : file_(path), buffer_(new char[kSize]) {

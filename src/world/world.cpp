@@ -62,7 +62,8 @@ void readExactly(std::istream& in, unsigned char* out, size_t n, uint64_t offset
   }
 }
 
-// Bytes between the current position and the end of the stream.
+// Bytes between the current position and the end of a stream whose size is not
+// known, found by seeking to its end and back.
 uint64_t bytesLeft(std::istream& in) {
   const std::streampos here = in.tellg();
   if (here == std::streampos(-1) || !in.seekg(0, std::ios::end)) {
@@ -76,7 +77,7 @@ uint64_t bytesLeft(std::istream& in) {
 
 }  // namespace
 
-WorldHeader readHeader(std::istream& in) {
+WorldHeader readHeader(std::istream& in, std::optional<uint64_t> size) {
   unsigned char start[kBeforeName];
   readExactly(in, start, kBeforeName, 0);
   const unsigned nameLength = start[4];
@@ -103,7 +104,10 @@ WorldHeader readHeader(std::istream& in) {
                      " is not valid; width and height must be at least 1");
   }
   const uint64_t cells = uint64_t(header.width) * uint64_t(header.height);
-  const uint64_t left = bytesLeft(in);
+  const uint64_t headerBytes = kBeforeName + nameLength + kAfterName;
+  const uint64_t left = !size                 ? bytesLeft(in)
+                        : *size > headerBytes ? *size - headerBytes
+                                              : 0;
   if (cells > left / kMinCellBytes) {
     throw WorldError("header declares " + std::to_string(header.width) + " x " +
                      std::to_string(header.height) + " cells, but only " +
@@ -129,7 +133,10 @@ class Helper {
 };
 
 // Buffered forward reader: the tile stream is decoded from large chunks rather
-// than with one stream call per field.
+// than with one stream call per field. This is the tile bytes' one buffer: each
+// refill asks for more than an input stream buffers, which such a stream reads
+// straight into it, so only the bytes already buffered behind the header are
+// copied from the stream's own buffer.
 class ChunkReader {
  public:
   explicit ChunkReader(std::istream& in)

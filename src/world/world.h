@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <istream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -99,11 +100,13 @@ constexpr bool hasAux(int type) {
   return type >= 0 && type < kTypeHasAuxSize && typeHasAux[static_cast<size_t>(type)];
 }
 
-// Reads the header and leaves `in` at the first cell. Throws WorldError when the
-// header is cut short, a dimension is not positive, the name length byte is 128 or
-// more, the declared cells cannot fit in the bytes that follow the header, or the
-// stream fails (unless its exception mask makes it throw its own error first).
-WorldHeader readHeader(std::istream& in);
+// Reads the header and leaves `in` at the first cell. `size` is the stream's
+// size in bytes from its start, when the caller knows it; otherwise it is found
+// by seeking. Throws WorldError when the header is cut short, a dimension is not
+// positive, the name length byte is 128 or more, the declared cells cannot fit
+// in the bytes that follow the header, or the stream fails (unless its exception
+// mask makes it throw its own error first).
+WorldHeader readHeader(std::istream& in, std::optional<uint64_t> size = std::nullopt);
 
 // readTiles decodes the tile stream from chunks of this many bytes, read one
 // after another; a cell may straddle two.
