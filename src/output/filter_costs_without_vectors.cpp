@@ -1,4 +1,5 @@
-// The portable build: no stretch is done fast, the caller's byte loop does all.
+// A build without generic vectors, or a portable one: no stretch is done fast,
+// the reference byte loop does all.
 #include "output/filter_costs.h"
 
 namespace wldmap {
