@@ -73,12 +73,16 @@ std::vector<std::string> colorFileCandidates(const std::string& toolFolder,
 World readWorld(const std::string& path, const std::string& file, std::ostream* progress) {
   return about(path, [&] {
     const auto in = openRegular(file, "world file", "not a regular file");
-    World world;
-    world.header = readHeader(*in, in->file().size());
-    if (progress) *progress << "Reading world" << std::endl;
-    world.grid = readTiles(*in, world.header);
-    return world;
+    return decodeWorld(*in, in->file().size(), progress);
   });
+}
+
+World decodeWorld(std::istream& in, uint64_t size, std::ostream* progress) {
+  World world;
+  world.header = readHeader(in, size);
+  if (progress) *progress << "Reading world" << std::endl;
+  world.grid = readTiles(in, world.header);
+  return world;
 }
 
 TileColorTable readColors(const std::vector<std::string>& candidates, std::ostream* warnings) {

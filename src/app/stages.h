@@ -48,6 +48,10 @@ struct World {
 // Throws Failure about `path`.
 World readWorld(const std::string& path, const std::string& file, std::ostream* progress);
 
+// Reads a world from `in`, a stream of `size` bytes from its start, as
+// readWorld does. Throws what the world reader throws.
+World decodeWorld(std::istream& in, uint64_t size, std::ostream* progress);
+
 // The places tilecolors.txt is looked for, in order and without repeats: the
 // folder the tool was started from, then each of `dataFolders`.
 std::vector<std::string> colorFileCandidates(const std::string& toolFolder,

@@ -5,7 +5,6 @@
 #include "app/stages.h"
 #include "output/output.h"
 #include "platform/platform.h"
-#include "render/render.h"
 #include "render/thumbnail.h"
 
 namespace wldmap {
@@ -30,24 +29,15 @@ bool parseSize(const std::string& text, uint32_t& size) {
 // Paints the thumbnail of `world` into OUTPUT. Throws Failure.
 void writeThumbnail(const World& world, const TileColorTable& colors, uint32_t size,
                     const std::string& worldPath, const std::string& output) {
-  const MapPainter painter = about(worldPath, [&] {
-    return MapPainter(world.header, world.grid, colors);
-  });
-  const auto width = static_cast<uint32_t>(world.header.width);
-  const auto height = static_cast<uint32_t>(world.header.height);
-  const ThumbnailSize thumbnail = thumbnailSize(width, height, size);
-  ThumbnailPainter thumbnailPainter(width, height, thumbnail,
-                                    [&painter](uint32_t top, uint32_t rows, Color* out) {
-                                      painter.paint(top, rows, out);
-                                    });
-  about(output, [&] {
-    writePngInPlace(
-        platform::fullPath(output), thumbnail.width, thumbnail.height,
-        [&thumbnailPainter](uint32_t top, uint32_t rows, Color* out) {
-          thumbnailPainter.paint(top, rows, out);
-        },
-        [](const std::string&) {});  // a thumbnail service shows no warnings
-  });
+  // Setting the painters up fails about the world; painting and writing, which
+  // happen together, about the output.
+  const auto write = [&output](ThumbnailSize thumbnail, const PaintBand& paint) {
+    about(output, [&] {
+      writePngInPlace(platform::fullPath(output), thumbnail.width, thumbnail.height, paint,
+                      [](const std::string&) {});  // a thumbnail service shows no warnings
+    });
+  };
+  about(worldPath, [&] { paintWorldThumbnail(world.header, world.grid, colors, size, write); });
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "render/render.h"
+
 namespace wldmap {
 
 ThumbnailSize thumbnailSize(uint32_t width, uint32_t height, uint32_t size) {
@@ -62,6 +64,21 @@ void ThumbnailPainter::paint(uint32_t top, uint32_t rows, Color* out) {
       line[i] = Color{mean(0), mean(1), mean(2), 255};
     }
   }
+}
+
+void paintWorldThumbnail(const WorldHeader& header, const TileGrid& grid,
+                         const TileColorTable& colors, uint32_t size, const UseThumbnail& use) {
+  const MapPainter map(header, grid, colors);
+  const auto width = static_cast<uint32_t>(header.width);
+  const auto height = static_cast<uint32_t>(header.height);
+  const ThumbnailSize thumbnail = thumbnailSize(width, height, size);
+  ThumbnailPainter painter(width, height, thumbnail,
+                           [&map](uint32_t top, uint32_t rows, Color* out) {
+                             map.paint(top, rows, out);
+                           });
+  use(thumbnail, [&painter](uint32_t top, uint32_t rows, Color* out) {
+    painter.paint(top, rows, out);
+  });
 }
 
 }  // namespace wldmap

@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
+#include "colors/colors.h"
 #include "model/color.h"
 #include "model/paint_band.h"
+#include "world/world.h"
 
 namespace wldmap {
 
@@ -47,5 +50,15 @@ class ThumbnailPainter {
   std::vector<Color> mapRows_;          // the map rows of one thumbnail row
   std::vector<uint64_t> sums_;          // red, green, blue of each thumbnail column
 };
+
+// Receives a thumbnail's size and the painter of its rows.
+using UseThumbnail = std::function<void(ThumbnailSize size, const PaintBand& paint)>;
+
+// The thumbnail of a world's map, at most `size` pixels a side: the map as
+// MapPainter paints it with `colors`, scaled down by ThumbnailPainter. Calls
+// `use` once, with the thumbnail's size and a painter of its rows, which paints
+// each row once, in order. Throws what the painters throw.
+void paintWorldThumbnail(const WorldHeader& header, const TileGrid& grid,
+                         const TileColorTable& colors, uint32_t size, const UseThumbnail& use);
 
 }  // namespace wldmap
