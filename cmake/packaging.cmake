@@ -41,10 +41,12 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "render a saved tile world (.wld) as a PNG
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
-  # One folder: the program, its colours beside it, a README.txt and the
-  # licence, both with Windows line ends. tools/build-windows.sh zips it.
-  install(TARGETS wldmap RUNTIME DESTINATION .)
-  install(FILES data/tilecolors.txt DESTINATION .)
+  # One folder: the program, its colours beside it, the Explorer thumbnail
+  # provider with its two scripts, a README.txt and the licence, the text files
+  # with Windows line ends. tools/build-windows.sh zips it.
+  install(TARGETS wldmap wldmap_thumbnails RUNTIME DESTINATION .)
+  install(FILES data/tilecolors.txt ${CMAKE_CURRENT_BINARY_DIR}/register.cmd
+                ${CMAKE_CURRENT_BINARY_DIR}/unregister.cmd DESTINATION .)
   configure_file(data/README-windows.txt ${CMAKE_CURRENT_BINARY_DIR}/README.txt @ONLY
                  NEWLINE_STYLE CRLF)
   configure_file(LICENSE ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)

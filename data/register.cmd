@@ -1,0 +1,47 @@
+@echo off
+rem Shows each world's map as its thumbnail in Explorer, for the current user
+rem only (no administrator rights): registers wldmap-thumbnails.dll from this
+rem folder as the thumbnail provider of .wld files. Run it again after moving
+rem the folder; unregister.cmd undoes it.
+setlocal
+set "dll=%~dp0wldmap-thumbnails.dll"
+set "class=HKCU\Software\Classes\CLSID\@WLDMAP_THUMBNAIL_CLSID@"
+set "handler=HKCU\Software\Classes\.wld\ShellEx\{e357fccd-a995-4576-b01f-234630154e96}"
+rem Paths are echoed in quotes: a folder such as "Games (x86) & Tools" breaks
+rem neither the line nor a block.
+if not exist "%dll%" goto missing
+rem Remember which of the file type's keys this creates, so that unregister.cmd
+rem removes those and nothing a program had put there before.
+set "created="
+reg query "HKCU\Software\Classes\.wld" >nul 2>&1
+if errorlevel 1 (
+  set "created=.wld"
+) else (
+  reg query "HKCU\Software\Classes\.wld\ShellEx" >nul 2>&1
+  if errorlevel 1 set "created=ShellEx"
+)
+call :add "%class%" /ve /d "wldmap thumbnail provider"
+if errorlevel 1 goto failed
+if defined created call :add "%class%" /v CreatedFileTypeKey /d "%created%"
+if errorlevel 1 goto failed
+call :add "%class%\InprocServer32" /ve /d "%dll%"
+if errorlevel 1 goto failed
+call :add "%class%\InprocServer32" /v ThreadingModel /d Apartment
+if errorlevel 1 goto failed
+call :add "%handler%" /ve /d "@WLDMAP_THUMBNAIL_CLSID@"
+if errorlevel 1 goto failed
+echo Registered "%dll%" as the thumbnail provider of .wld files for %USERNAME%.
+echo Explorer shows the new thumbnails in folders it opens from now on.
+exit /b 0
+
+:add
+reg add %* /f >nul
+exit /b %errorlevel%
+
+:missing
+echo "%dll%" is not there; nothing was registered.
+exit /b 1
+
+:failed
+echo Registering failed; run unregister.cmd to remove what was added.
+exit /b 1

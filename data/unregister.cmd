@@ -1,0 +1,28 @@
+@echo off
+rem Removes what register.cmd added for the current user: the thumbnail
+rem provider's class and its entry for .wld files, and the file type's keys
+rem when register.cmd created them.
+setlocal
+set "class=HKCU\Software\Classes\CLSID\@WLDMAP_THUMBNAIL_CLSID@"
+set "handler=HKCU\Software\Classes\.wld\ShellEx\{e357fccd-a995-4576-b01f-234630154e96}"
+set "created="
+for /f "tokens=3" %%k in ('reg query "%class%" /v CreatedFileTypeKey 2^>nul ^| find "CreatedFileTypeKey"') do set "created=%%k"
+set "removed="
+reg query "%handler%" >nul 2>&1
+if not errorlevel 1 (
+  reg delete "%handler%" /f >nul
+  set "removed=1"
+)
+reg query "%class%" >nul 2>&1
+if not errorlevel 1 (
+  reg delete "%class%" /f >nul
+  set "removed=1"
+)
+if "%created%"==".wld" reg delete "HKCU\Software\Classes\.wld" /f >nul 2>&1
+if "%created%"=="ShellEx" reg delete "HKCU\Software\Classes\.wld\ShellEx" /f >nul 2>&1
+if defined removed (
+  echo Removed the wldmap thumbnail provider of .wld files for %USERNAME%.
+) else (
+  echo The wldmap thumbnail provider was not registered for %USERNAME%; nothing to remove.
+)
+exit /b 0

@@ -1,0 +1,159 @@
+#include "explorer/thumbnail_provider.h"
+
+#include <istream>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "app/map_names.h"
+#include "app/stages.h"
+#include "explorer/stream_buffer.h"
+#include "platform/wide_paths.h"
+#include "render/thumbnail.h"
+
+namespace wldmap {
+namespace explorer {
+
+std::atomic<long> moduleUsers{0};
+
+namespace {
+
+// The folder this DLL was loaded from, in UTF-8, ending in its separator.
+std::string moduleFolder() {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExW(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCWSTR>(&moduleFolder), &module)) {
+    return std::string();
+  }
+  // A path of any length: the buffer grows until the name fits.
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return std::string();
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    if (path.size() >= 32768) return std::string();
+    path.resize(path.size() * 2);
+  }
+  return folderOf(platform::narrow(path.data(), path.size()), true);
+}
+
+// The colour table from tilecolors.txt beside the DLL, read at the first
+// thumbnail of this loaded DLL; null when it cannot be read.
+const TileColorTable* colorTable() {
+  static std::once_flag once;
+  static std::optional<TileColorTable> table;
+  std::call_once(once, [] {
+    try {
+      table = readColors({moduleFolder() + "tilecolors.txt"}, nullptr);
+    } catch (...) {
+      // Every thumbnail fails then; there is nobody to tell.
+    }
+  });
+  return table ? &*table : nullptr;
+}
+
+// A top-down 32-bit DIB section of `size`, painted by `paint` and turned from
+// RGBA into the BGRA order of a DIB. Throws std::bad_alloc when the system has
+// no room for it, and what `paint` throws; the bitmap is deleted then.
+HBITMAP makeBitmap(ThumbnailSize size, const PaintBand& paint) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = static_cast<LONG>(size.width);
+  info.bmiHeader.biHeight = -static_cast<LONG>(size.height);  // negative: top row first
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!bitmap || !bits) {
+    if (bitmap) DeleteObject(bitmap);
+    throw std::bad_alloc();
+  }
+  try {
+    auto* pixels = static_cast<Color*>(bits);  // 32-bit rows have no padding
+    paint(0, size.height, pixels);
+    const size_t count = size_t(size.width) * size.height;
+    for (size_t i = 0; i < count; ++i) std::swap(pixels[i].red, pixels[i].blue);
+  } catch (...) {
+    DeleteObject(bitmap);
+    throw;
+  }
+  return bitmap;
+}
+
+}  // namespace
+
+ThumbnailProvider::ThumbnailProvider() { ++moduleUsers; }
+
+ThumbnailProvider::~ThumbnailProvider() {
+  if (stream_) stream_->Release();
+  --moduleUsers;
+}
+
+HRESULT ThumbnailProvider::QueryInterface(REFIID riid, void** out) {
+  if (!out) return E_POINTER;
+  if (IsEqualIID(riid, __uuidof(IUnknown)) || IsEqualIID(riid, __uuidof(IThumbnailProvider))) {
+    *out = static_cast<IThumbnailProvider*>(this);
+  } else if (IsEqualIID(riid, __uuidof(IInitializeWithStream))) {
+    *out = static_cast<IInitializeWithStream*>(this);
+  } else {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG ThumbnailProvider::AddRef() { return ++references_; }
+
+ULONG ThumbnailProvider::Release() {
+  const ULONG left = --references_;
+  if (left == 0) delete this;
+  return left;
+}
+
+HRESULT ThumbnailProvider::Initialize(IStream* stream, DWORD) {
+  if (!stream) return E_INVALIDARG;
+  if (stream_) return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
+  stream_ = stream;
+  stream_->AddRef();
+  return S_OK;
+}
+
+HRESULT ThumbnailProvider::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALPHATYPE* alpha) {
+  if (!bitmap || !alpha) return E_POINTER;
+  *bitmap = nullptr;
+  *alpha = WTSAT_UNKNOWN;
+  if (!stream_) return E_UNEXPECTED;
+  if (cx == 0) return E_INVALIDARG;
+  try {
+    const TileColorTable* colors = colorTable();
+    if (!colors) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    StreamBuffer buffer(stream_);
+    std::istream in(&buffer);
+    in.exceptions(std::ios::badbit);
+    const World world = decodeWorld(in, buffer.size(), nullptr);
+    HBITMAP made = nullptr;
+    paintWorldThumbnail(world.header, world.grid, *colors, cx,
+                        [&made](ThumbnailSize size, const PaintBand& paint) {
+                          made = makeBitmap(size, paint);
+                        });
+    *bitmap = made;
+    *alpha = WTSAT_RGB;
+    return S_OK;
+  } catch (const WorldError&) {
+    return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+}  // namespace explorer
+}  // namespace wldmap
