@@ -4,7 +4,8 @@
 # Installs what is missing (MinGW-w64, MinGW zlib, Wine, png++'s headers), builds
 # libpng and GoogleTest for Windows from Debian's own sources into
 # build-windows/deps/ (kept between runs), builds the tool, and leaves
-# build-windows/wldmap.exe and build-windows/wldmap-<version>-win64.zip (or the
+# build-windows/wldmap.exe, build-windows/wldmap-thumbnails.dll and
+# build-windows/wldmap-<version>-win64.zip (or the
 # same in FOLDER, with its own deps/).
 # With --test it also builds the test programs, runs them under Wine and runs the
 # unpacked zip once on a sample world.
@@ -106,8 +107,10 @@ chmod -R u=rwX,go=rX "$out/zip"
      cmake -E tar cf "$zip" --format=zip --files-from=../zip-files)
 [ -f "$zip" ] || { echo "no zip was made" >&2; exit 1; }
 
-echo "Imports of wldmap.exe:"
-x86_64-w64-mingw32-objdump -p "$out/wldmap.exe" | sed -n 's/^\tDLL Name: /  /p'
+for binary in wldmap.exe wldmap-thumbnails.dll; do
+  echo "Imports of $binary:"
+  x86_64-w64-mingw32-objdump -p "$out/$binary" | sed -n 's/^\tDLL Name: /  /p'
+done
 echo "$zip"
 
 if [ "$test" = ON ]; then

@@ -146,8 +146,8 @@ std::string helpText() {
          "  --thumbnail SIZE WORLD.wld OUTPUT.png\n"
          "                 write to OUTPUT the map scaled down to at most SIZE pixels a\n"
          "                 side, and nothing else; for file managers' thumbnail\n"
-         "                 services (wldmap.thumbnailer). Windows Explorer is not\n"
-         "                 covered: it needs a shell extension.\n"
+         "                 services (wldmap.thumbnailer). Windows Explorer's come from\n"
+         "                 wldmap-thumbnails.dll in the Windows zip (register.cmd).\n"
          "A world file whose name starts with '-' is given with its folder: ./--help\n";
 }
 

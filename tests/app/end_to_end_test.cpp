@@ -11,6 +11,7 @@
 #include <windows.h>
 #endif
 
+#include <iostream>
 #include <tuple>
 
 #include "app/map_names.h"
@@ -291,6 +292,37 @@ TEST_F(EndToEndTest, WindowsBuildPaintsTheSamePixels) {
             windows.out.substr(0, windows.out.find("Saving")));
   EXPECT_NE(std::string::npos, native.out.find("Unknown wall type: 16"));
   EXPECT_EQ(pixels(dir / "linux.png"), pixels(dir / "Same.png"));
+}
+
+// Explorer's thumbnails, made through COM under Wine by the Windows suite's
+// explorer_test, against this build's wldmap --thumbnail for the same worlds:
+// a single cell, wide, tall, sides the sizes do not divide, and the large sample.
+TEST_F(EndToEndTest, ExplorerThumbnailsAreThisBuildsThumbnails) {
+  const fs::path windows = fs::path(WLDMAP_WINDOWS_EXE).parent_path();
+  writeFile(dir / "one.wld", noisyWorld("One", 1, 1));
+  writeFile(dir / "wide.wld", noisyWorld("Wide", 600, 7));
+  writeFile(dir / "tall.wld", noisyWorld("Tall", 9, 500));
+  writeFile(dir / "uneven.wld", noisyWorld("Uneven", 777, 333));
+  ASSERT_EQ(0, runProcess(WLDMAP_GENSAMPLE, "gensample", {"8400", "2400", "1", "sample.wld"},
+                          dir.path()).status);
+  for (const char* world : {"one", "wide", "tall", "uneven", "sample"}) {
+    for (const char* size : {"32", "96", "256"}) {
+      const std::string png = std::string(world) + "." + size + ".png";
+      const Result r = runTool(dir.path(), "wldmap",
+                               {"--thumbnail", size, std::string(world) + ".wld", png});
+      ASSERT_EQ(0, r.status) << r.err;
+    }
+  }
+  std::string folder = "Z:" + dir.path();
+  std::replace(folder.begin(), folder.end(), '/', '\\');
+  const Result com = runTool(
+      dir.path(), "wine",
+      {(windows / "tests" / "explorer_test.exe").string(), "--gtest_filter=*PixelForPixel"},
+      "export WLDMAP_THUMBNAIL_REFERENCES='" + folder + "'", "/usr/bin/wine");
+  EXPECT_EQ(0, com.status) << com.out << com.err;
+  EXPECT_NE(std::string::npos, com.out.find("sample.wld at 256: 256 x 73")) << com.out;
+  EXPECT_NE(std::string::npos, com.out.find("[  PASSED  ] 1 test")) << com.out;
+  std::cout << com.out.substr(com.out.find("[ RUN"));
 }
 #endif
 
