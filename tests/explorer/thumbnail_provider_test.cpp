@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 #include <png++/png.hpp>
 
@@ -357,10 +359,12 @@ TEST(ThumbnailProviderTest, RegisteredForTheCurrentUserCoCreateInstanceFindsIt) 
   CoUninitialize();
 }
 
-// A stream over bytes in memory whose reads fail from byte `failAt` on.
+// A stream over bytes in memory that reports `size` bytes, and whose reads fail
+// once they would reach past byte `failAt`.
 class FailingStream : public IStream {
  public:
-  FailingStream(std::string bytes, size_t failAt) : bytes_(std::move(bytes)), failAt_(failAt) {}
+  FailingStream(std::string bytes, size_t failAt, size_t size)
+      : bytes_(std::move(bytes)), failAt_(failAt), size_(size) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
     if (IsEqualIID(riid, __uuidof(IUnknown)) || IsEqualIID(riid, __uuidof(IStream)) ||
         IsEqualIID(riid, __uuidof(ISequentialStream))) {
@@ -389,7 +393,7 @@ class FailingStream : public IStream {
   }
   HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
     *stat = STATSTG{};
-    stat->cbSize.QuadPart = bytes_.size();
+    stat->cbSize.QuadPart = size_;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
@@ -411,13 +415,14 @@ class FailingStream : public IStream {
 
  private:
   std::string bytes_;
-  size_t failAt_;
+  const size_t failAt_, size_;
   size_t position_ = 0;
   ULONG references_ = 1;
 };
 
-HRESULT thumbnailOfBytes(const std::string& bytes, size_t failAt, UINT size = 96) {
-  FailingStream stream(bytes, failAt);
+HRESULT thumbnailOfBytes(const std::string& bytes, size_t failAt, UINT size = 96,
+                         size_t reported = SIZE_MAX) {
+  FailingStream stream(bytes, failAt, std::min(reported, bytes.size()));
   IThumbnailProvider* provider = newProvider();
   if (!provider) return E_NOINTERFACE;
   const HRESULT result = thumbnail(provider, &stream, size, nullptr);
@@ -429,6 +434,9 @@ HRESULT thumbnailOfBytes(const std::string& bytes, size_t failAt, UINT size = 96
 TEST(ThumbnailProviderTest, UnreadableStreamsGiveAFailingResultAndNoBitmap) {
   const std::string world = smallWorld(300, 100);
   EXPECT_EQ(S_OK, thumbnailOfBytes(world, SIZE_MAX));
+  // Reads stay within the size the stream reports, whatever may follow.
+  EXPECT_EQ(S_OK, thumbnailOfBytes(world + std::string(1 << 20, '\x01'), world.size(), 96,
+                                   world.size()));
   EXPECT_TRUE(FAILED(thumbnailOfBytes("", SIZE_MAX)));                        // empty
   EXPECT_TRUE(FAILED(thumbnailOfBytes(world.substr(0, world.size() - 1), SIZE_MAX)));  // cut
   for (size_t failAt : {size_t(0), size_t(50), world.size() / 2, world.size() - 1}) {
@@ -474,13 +482,24 @@ Usage usage() {
   return usage;
 }
 
-TEST(ThumbnailProviderTest, AThousandThumbnailsLeaveNoHandleOrMemoryBehind) {
+TEST(ThumbnailProviderTest, AThousandThumbnailsOnFourThreadsLeaveNoHandleOrMemoryBehind) {
   TempDir dir;
   writeFile(dir / "w.wld", smallWorld(200, 150));
+  // On four threads at once, as Explorer may ask.
   const auto many = [&](int count) {
-    for (int i = 0; i < count; ++i) ASSERT_EQ(S_OK, thumbnailOfFile(dir / "w.wld", 64, nullptr));
+    std::vector<std::thread> threads;
+    std::atomic<int> failed{0};
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&] {
+        for (int i = 0; i < count / 4; ++i) {
+          if (thumbnailOfFile(dir / "w.wld", 64, nullptr) != S_OK) ++failed;
+        }
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(0, failed.load());
   };
-  many(50);  // the colour table, the heap and COM settle
+  many(48);  // the colour table, the heap and the threads' stacks settle
   const Usage before = usage();
   many(1000);
   const Usage after = usage();
