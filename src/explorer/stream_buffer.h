@@ -5,8 +5,8 @@
 #include <objidl.h>
 
 #include <cstdint>
-#include <memory>
-#include <streambuf>
+
+#include "platform/read_buffer.h"
 
 namespace wldmap {
 namespace explorer {
@@ -14,7 +14,7 @@ namespace explorer {
 // Reads an IStream from its start to the size it reports, never past it. A read
 // that fails throws std::runtime_error ("cannot read it"), which an istream
 // whose exception mask holds badbit passes on: a failed read is never an end.
-class StreamBuffer : public std::streambuf {
+class StreamBuffer : public platform::ReadBuffer {
  public:
   // Takes the stream's size and moves to its start; throws std::runtime_error
   // when the stream can do neither. The stream must outlive the buffer.
@@ -24,18 +24,12 @@ class StreamBuffer : public std::streambuf {
   uint64_t size() const { return size_; }
 
  protected:
-  int_type underflow() override;
-  std::streamsize xsgetn(char* out, std::streamsize count) override;
+  // Reads up to `count` bytes, at most to the stream's size; 0 only at its end.
+  size_t readSource(char* out, size_t count) override;
 
  private:
-  // Reads up to `count` bytes, at most to the stream's size; 0 only at its end.
-  size_t read(char* out, size_t count);
-
-  static constexpr size_t kSize = 64 << 10;
   IStream* const stream_;
   uint64_t size_ = 0;
-  uint64_t position_ = 0;  // bytes taken from the stream so far
-  std::unique_ptr<char[]> buffer_;
 };
 
 }  // namespace explorer

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #endif
 
+#include "platform/input_stream.h"
 #include "support/tempdir.h"
 
 namespace wldmap {
@@ -53,6 +54,31 @@ TEST(PlatformTest, FileIdentityFollowsLinks) {
   EXPECT_FALSE(platform::fileId(dir / "none"));
 }
 #endif
+
+// The file stream's positions, after small reads from its buffer and after a
+// large read that bypasses it: the colour reader goes back to the start after a
+// partial byte order mark, and a header's size is measured by seeking.
+TEST(PlatformTest, InputStreamKnowsWhereItIsAfterEveryKindOfRead) {
+  TempDir dir;
+  std::string bytes(200000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7 + i / 251);
+  writeFile(dir / "data", bytes);
+  platform::InputFileStream in(dir / "data");
+  char small[10], large[100000];
+  in.read(small, sizeof small);
+  EXPECT_EQ(std::streampos(10), in.tellg());
+  in.seekg(0);
+  in.read(small, sizeof small);
+  EXPECT_EQ(bytes.substr(0, 10), std::string(small, sizeof small));
+  in.seekg(70000);  // past the buffer: the file moves
+  in.read(large, sizeof large);  // larger than the buffer: straight from the file
+  EXPECT_EQ(bytes.substr(70000, sizeof large), std::string(large, sizeof large));
+  EXPECT_EQ(std::streampos(170000), in.tellg());
+  in.seekg(0, std::ios::end);
+  EXPECT_EQ(std::streampos(bytes.size()), in.tellg());
+  in.seekg(5);
+  EXPECT_EQ(bytes[5], char(in.get()));
+}
 
 }  // namespace
 }  // namespace wldmap
