@@ -320,7 +320,12 @@ TEST(ThumbnailProviderTest, RegisteredForTheCurrentUserCoCreateInstanceFindsIt) 
     fs::copy_file(built / file, folder / file);
   }
 
+  // Every Windows user has these keys; a fresh Wine prefix may not yet.
   const std::wstring classes = L"Software\\Classes";
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, (classes + L"\\CLSID").c_str(), 0,
+                                           nullptr, 0, KEY_READ, nullptr, &key, nullptr));
+  RegCloseKey(key);
   const std::wstring before = dumpKey(HKEY_CURRENT_USER, classes);
   const ProcessResult registered = runScript(folder, "register.cmd");
   ASSERT_EQ(0, registered.status) << registered.out << registered.err;
@@ -357,6 +362,16 @@ TEST(ThumbnailProviderTest, RegisteredForTheCurrentUserCoCreateInstanceFindsIt) 
                                                   __uuidof(IUnknown),
                                                   reinterpret_cast<void**>(&gone)));
   CoUninitialize();
+
+  // A .wld type some program registered before stays as it was.
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Classes\\.wld",
+                                           nullptr, REG_SZ, L"wldfile", 16));
+  const std::wstring owned = dumpKey(HKEY_CURRENT_USER, classes);
+  EXPECT_EQ(0, runScript(folder, "register.cmd").status);
+  EXPECT_EQ(WLDMAP_THUMBNAIL_CLSID, readString(kHandlerKey, nullptr));
+  EXPECT_EQ(0, runScript(folder, "unregister.cmd").status);
+  EXPECT_EQ(owned, dumpKey(HKEY_CURRENT_USER, classes));
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\.wld");
 }
 
 // A stream over bytes in memory that reports `size` bytes, and whose reads fail
