@@ -4,7 +4,8 @@
 # build's map compared against it) and again with Clang in the portable build
 # under AddressSanitizer and UndefinedBehaviorSanitizer, the threaded parts under
 # ThreadSanitizer, then each fuzz target for WLDMAP_FUZZ_SECONDS (default 60). The
-# normal build's suite includes the thumbnailer run by tumbler on a private D-Bus.
+# normal build's suite includes the thumbnailer run by tumbler on a private D-Bus,
+# and Explorer's thumbnail provider run through COM under Wine against its thumbnails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
