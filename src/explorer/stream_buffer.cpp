@@ -6,7 +6,7 @@
 namespace wldmap {
 namespace explorer {
 
-StreamBuffer::StreamBuffer(IStream* stream) : ReadBuffer(64 << 10), stream_(stream) {
+StreamBuffer::StreamBuffer(IStream* stream) : stream_(stream) {
   STATSTG stat{};
   if (FAILED(stream_->Stat(&stat, STATFLAG_NONAME))) {
     throw std::runtime_error("cannot tell the stream's size");

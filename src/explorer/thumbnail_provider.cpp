@@ -5,6 +5,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "app/map_names.h"
 #include "app/stages.h"

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <functional>
 #include <ostream>
-#include <stdexcept>
 #include <string>
 
 #include "model/paint_band.h"

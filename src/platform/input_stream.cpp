@@ -10,7 +10,7 @@ namespace platform {
 // call.
 class InputFileStream::Buffer : public ReadBuffer {
  public:
-  explicit Buffer(const std::string& path) : ReadBuffer(64 << 10), file_(path) {}
+  explicit Buffer(const std::string& path) : file_(path) {}
   const InputFile& file() const { return file_; }
 
  protected:

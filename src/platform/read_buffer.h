@@ -12,8 +12,10 @@ namespace platform {
 
 class ReadBuffer : public std::streambuf {
  protected:
-  // A buffer of `size` bytes, empty, at offset 0 of the source.
-  explicit ReadBuffer(size_t size);
+  // A buffer of `size` bytes, empty, at offset 0 of the source. The default is
+  // large enough that small reads seldom reach the source, and small enough
+  // that a reader with a larger buffer of its own is passed straight through.
+  explicit ReadBuffer(size_t size = 64 << 10);
 
   // Reads up to `count` bytes at the source's position; 0 only at its end.
   // Whatever it throws passes through the stream to its reader.
