@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <streambuf>
 #include <vector>
@@ -50,8 +52,15 @@ int main(int argc, char** argv) {
   for (int i = 0; i < repetitions; ++i) {
     std::ifstream world(argv[1], std::ios::binary);
     Clock::time_point start = Clock::now();
-    const wldmap::WorldHeader header = wldmap::readHeader(world);
-    const wldmap::TileGrid grid = wldmap::readTiles(world, header);
+    // Reads of the reader's chunk size go straight to the file.
+    wldmap::WorldReader reader(
+        [&world](char* out, size_t count) {
+          world.read(out, static_cast<std::streamsize>(count));
+          return static_cast<size_t>(world.gcount());
+        },
+        std::filesystem::file_size(argv[1]));
+    const wldmap::WorldHeader header = reader.readHeader();
+    const wldmap::TileGrid grid = reader.readGrid();
     bestRead = std::min(bestRead, since(start));
 
     // The painter thread's work, on this thread: bands of 64 rows, then a filter
@@ -65,7 +74,7 @@ int main(int argc, char** argv) {
     start = Clock::now();
     for (uint32_t top = 0; top < height; top += 64) {
       const uint32_t rows = std::min(64u, height - top);
-      painter.paint(top, rows, band.data());
+      painter(top, rows, band.data());
       for (uint32_t i = 0; i < rows; ++i) {
         const wldmap::Color* row = band.data() + size_t(i) * width;
         if (top + i > 0) filters += wldmap::chooseFilter(row, i == 0 ? above.data() : row - width, width);
@@ -78,12 +87,7 @@ int main(int argc, char** argv) {
     NullBuffer nothing;
     std::ostream out(&nothing);
     start = Clock::now();
-    wldmap::writePng(
-        out, width, height,
-        [&painter](uint32_t top, uint32_t rows, wldmap::Color* pixels) {
-          painter.paint(top, rows, pixels);
-        },
-        [](const std::string&) {});
+    wldmap::writePng(out, width, height, std::cref(painter), [](const std::string&) {});
     bestSave = std::min(bestSave, since(start));
     if (filters < 0) std::cout << "";  // keeps the filter choice from being left out
   }

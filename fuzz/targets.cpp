@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,10 +25,10 @@ std::string bytes(const uint8_t* data, size_t size) {
 
 // Reads a whole world or returns false when it is rejected as malformed.
 bool readWorld(const std::string& file, WorldHeader& header, TileGrid& grid) {
-  std::istringstream in(file);
   try {
-    header = readHeader(in);
-    grid = readTiles(in, header);
+    WorldReader reader(readBytesOf(file), file.size());
+    header = reader.readHeader();
+    grid = reader.readGrid();
   } catch (const WorldError&) {
     return false;
   }
@@ -86,7 +87,7 @@ void fuzzPipeline(const uint8_t* data, size_t size) {
   const MapPainter painter(header, grid, colors);
   const auto width = uint32_t(header.width), height = uint32_t(header.height);
   Image image(width, height);
-  painter.paint(0, height, image.row(0));
+  painter(0, height, image.row(0));
   for (const Color& pixel : image.pixels) {
     if (pixel.alpha != 255) std::abort();  // every map pixel is opaque
   }
@@ -104,10 +105,7 @@ void fuzzPipeline(const uint8_t* data, size_t size) {
   // row's filter chosen there, must be the very bytes png++ writes of the same
   // map with libpng's own choices.
   std::ostringstream ours;
-  writePng(
-      ours, width, height,
-      [&painter](uint32_t top, uint32_t rows, Color* out) { painter.paint(top, rows, out); },
-      [](const std::string&) {});
+  writePng(ours, width, height, std::cref(painter), [](const std::string&) {});
   if (ours.str() != pngByPngPlusPlus(image)) std::abort();
 }
 

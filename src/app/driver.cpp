@@ -1,5 +1,6 @@
 #include "app/driver.h"
 
+#include <functional>
 #include <optional>
 
 #include "app/map_guard.h"
@@ -45,15 +46,20 @@ class Run {
     const std::string& worldPath = worlds_[index];
     try {
       out_ << "Parsing header" << std::endl;
-      const World world = readWorld(worldPath, guard_.fullPath(index), &out_);
+      WorldFile world(worldPath, guard_.fullPath(index));
+      // A map that may not be written is refused before the world is read.
+      const MapPath map = mapPath(index, world.header());
+      guard_.checkMapPath(index, map.path, map.file);
+      out_ << "Reading world" << std::endl;
+      const TileGrid grid = world.readGrid();
       out_ << "Loading colors" << std::endl;
       const TileColorTable& colors = colorTable();
       out_ << "Generating image" << std::endl;
       const MapPainter painter = about(worldPath, [&] {
-        return MapPainter(world.header, world.grid, colors);
+        return MapPainter(world.header(), grid, colors);
       });
       reportUnknownWalls(painter, out_);
-      saveMap(index, world, painter);
+      saveMap(index, world.header(), painter, map);
     } catch (const Failure& failure) {
       err_ << "error: " << failure.file() << ": " << failure.what() << std::endl;
       return false;
@@ -63,6 +69,20 @@ class Run {
   }
 
  private:
+  // A map's path as the messages give it, and in full.
+  struct MapPath {
+    std::string path;
+    std::string file;
+  };
+
+  // The map of world `index`: beside the world, named after the world.
+  MapPath mapPath(size_t index, const WorldHeader& header) const {
+    const bool windows = platform::kWindowsFileNames;
+    const std::string mapName = safeFileName(header.name, windows) + ".png";
+    return {folderOf(worlds_[index], windows) + mapName,
+            folderOf(guard_.fullPath(index), windows) + mapName};
+  }
+
   // The colour table, read from its file at the first world that needs it; a
   // failure to read it fails every world that needs it.
   const TileColorTable& colorTable() {
@@ -79,26 +99,16 @@ class Run {
 
   // The stage "Saving image as": paints the map as it is encoded and saves it
   // beside the world, named after the world.
-  void saveMap(size_t index, const World& world, const MapPainter& painter) {
-    const std::string& worldPath = worlds_[index];
-    const bool windows = platform::kWindowsFileNames;
-    const std::string mapName = safeFileName(world.header.name, windows) + ".png";
-    const std::string mapPath = folderOf(worldPath, windows) + mapName;
-    const std::string mapFile = folderOf(guard_.fullPath(index), windows) + mapName;
-    out_ << "Saving image as " << mapPath << std::endl;
-    guard_.checkMapPath(index, mapPath, mapFile);
-    about(mapPath, [&] {
-      savePng(
-          mapFile, static_cast<uint32_t>(world.header.width),
-          static_cast<uint32_t>(world.header.height),
-          [&painter](uint32_t top, uint32_t rows, Color* pixels) {
-            painter.paint(top, rows, pixels);
-          },
-          [this, &mapPath](const std::string& warning) {
-            err_ << "warning: " << mapPath << ": " << warning << std::endl;
-          });
+  void saveMap(size_t index, const WorldHeader& header, const MapPainter& painter,
+               const MapPath& map) {
+    out_ << "Saving image as " << map.path << std::endl;
+    about(map.path, [&] {
+      savePng(map.file, static_cast<uint32_t>(header.width), static_cast<uint32_t>(header.height),
+              std::cref(painter), [this, &map](const std::string& warning) {
+                err_ << "warning: " << map.path << ": " << warning << std::endl;
+              });
     });
-    guard_.recordMap(index, mapFile);
+    guard_.recordMap(index, map.file);
   }
 
   const std::vector<std::string>& worlds_;

@@ -44,16 +44,12 @@ std::string join(const std::vector<std::string>& items) {
   return all;
 }
 
-// Opens a file to read as bytes (no text mode, which would end it at a Ctrl-Z)
-// and refuses anything but a regular file: a folder as not the `kind` of file
-// it should be, anything else with the words `notRegular`.
-std::unique_ptr<platform::InputFileStream> openRegular(const std::string& path,
-                                                       const std::string& kind,
-                                                       const std::string& notRegular) {
-  auto in = std::make_unique<platform::InputFileStream>(path);
-  if (in->file().isFolder()) throw std::runtime_error("is a folder, not a " + kind);
-  if (!in->file().isRegular()) throw std::runtime_error(notRegular);
-  return in;
+// Refuses anything but a regular file: a folder as not the `kind` of file it
+// should be, anything else with the words `notRegular`.
+void refuseIrregular(const platform::InputFile& file, const std::string& kind,
+                     const std::string& notRegular) {
+  if (file.isFolder()) throw std::runtime_error("is a folder, not a " + kind);
+  if (!file.isRegular()) throw std::runtime_error(notRegular);
 }
 
 }  // namespace
@@ -70,28 +66,43 @@ std::vector<std::string> colorFileCandidates(const std::string& toolFolder,
   return candidates;
 }
 
-World readWorld(const std::string& path, const std::string& file, std::ostream* progress) {
-  return about(path, [&] {
-    const auto in = openRegular(file, "world file", "not a regular file");
-    return decodeWorld(*in, in->file().size(), progress);
+WorldFile::WorldFile(const std::string& path, const std::string& file) : path_(path) {
+  about(path, [&] {
+    file_ = std::make_unique<platform::InputFile>(file);
+    refuseIrregular(*file_, "world file", "not a regular file");
+    platform::InputFile& source = *file_;
+    reader_ = std::make_unique<WorldReader>(
+        [&source](char* out, size_t count) { return source.read(out, count); }, source.size());
+    header_ = reader_->readHeader();
   });
 }
 
-World decodeWorld(std::istream& in, uint64_t size, std::ostream* progress) {
-  World world;
-  world.header = readHeader(in, size);
-  if (progress) *progress << "Reading world" << std::endl;
-  world.grid = readTiles(in, world.header);
-  return world;
+WorldFile::~WorldFile() = default;
+
+TileGrid WorldFile::readGrid() {
+  TileGrid grid = about(path_, [&] { return reader_->readGrid(); });
+  // Its buffer is not held while the map is made.
+  reader_.reset();
+  file_.reset();
+  return grid;
+}
+
+BoxMeans WorldFile::readThumbnail(const TileColorTable& colors, uint32_t size) {
+  BoxMeans thumbnail = about(path_, [&] { return wldmap::readThumbnail(*reader_, colors, size); });
+  reader_.reset();
+  file_.reset();
+  return thumbnail;
 }
 
 TileColorTable readColors(const std::vector<std::string>& candidates, std::ostream* warnings) {
   const std::optional<Candidate> file = firstExisting(candidates);
   if (!file) throw Failure(kColorFileName, "not found; looked for " + join(candidates));
   return about(file->path, [&] {
+    // Read as bytes: no text mode, which would end it at a Ctrl-Z.
+    platform::InputFileStream in(file->fullPath);
+    refuseIrregular(in.file(), "colour file", "is not a regular file");
     std::vector<std::string> found;
-    TileColorTable colors = loadTileColors(
-        *openRegular(file->fullPath, "colour file", "is not a regular file"), found);
+    TileColorTable colors = loadTileColors(in, found);
     for (const std::string& warning : found) {
       if (warnings) *warnings << "warning: " << file->path << ": " << warning << std::endl;
     }

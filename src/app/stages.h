@@ -2,6 +2,7 @@
 // colour table, each failure reported about the one file it concerns.
 #pragma once
 
+#include <memory>
 #include <new>
 #include <ostream>
 #include <stdexcept>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "colors/colors.h"
+#include "platform/input_file.h"
+#include "render/thumbnail.h"
 #include "world/world.h"
 
 namespace wldmap {
@@ -38,19 +41,29 @@ auto about(const std::string& file, Step step) -> decltype(step()) {
   }
 }
 
-struct World {
-  WorldHeader header;
-  TileGrid grid;
+// A world file open for reading, its header read.
+class WorldFile {
+ public:
+  // Opens the world file given as `path` through its full path `file`, refuses
+  // anything but a regular file, and reads the header. Throws Failure about
+  // `path`.
+  WorldFile(const std::string& path, const std::string& file);
+  ~WorldFile();
+
+  const WorldHeader& header() const { return header_; }
+  // Reads the world's cells, as the reader does, and closes the file. Throws
+  // Failure about the world.
+  TileGrid readGrid();
+  // The world's thumbnail, as readThumbnail makes it from the cells, and closes
+  // the file. Throws Failure about the world.
+  BoxMeans readThumbnail(const TileColorTable& colors, uint32_t size);
+
+ private:
+  const std::string path_;
+  WorldHeader header_;
+  std::unique_ptr<platform::InputFile> file_;
+  std::unique_ptr<WorldReader> reader_;
 };
-
-// Reads the world file given as `path` through its full path `file`; writes
-// "Reading world" to `progress`, when there is one, between header and tiles.
-// Throws Failure about `path`.
-World readWorld(const std::string& path, const std::string& file, std::ostream* progress);
-
-// Reads a world from `in`, a stream of `size` bytes from its start, as
-// readWorld does. Throws what the world reader throws.
-World decodeWorld(std::istream& in, uint64_t size, std::ostream* progress);
 
 // The places tilecolors.txt is looked for, in order and without repeats: the
 // folder the tool was started from, then each of `dataFolders`.

@@ -1,5 +1,6 @@
 #include "app/thumbnailer.h"
 
+#include <functional>
 #include <limits>
 
 #include "app/stages.h"
@@ -26,20 +27,6 @@ bool parseSize(const std::string& text, uint32_t& size) {
   return size >= 1;
 }
 
-// Paints the thumbnail of `world` into OUTPUT. Throws Failure.
-void writeThumbnail(const World& world, const TileColorTable& colors, uint32_t size,
-                    const std::string& worldPath, const std::string& output) {
-  // Setting the painters up fails about the world; painting and writing, which
-  // happen together, about the output.
-  const auto write = [&output](ThumbnailSize thumbnail, const PaintBand& paint) {
-    about(output, [&] {
-      writePngInPlace(platform::fullPath(output), thumbnail.width, thumbnail.height, paint,
-                      [](const std::string&) {});  // a thumbnail service shows no warnings
-    });
-  };
-  about(worldPath, [&] { paintWorldThumbnail(world.header, world.grid, colors, size, write); });
-}
-
 }  // namespace
 
 int runThumbnailer(const std::vector<std::string>& args,
@@ -53,9 +40,14 @@ int runThumbnailer(const std::vector<std::string>& args,
   const std::string& output = args[4];
   try {
     const std::string worldFile = about(worldPath, [&] { return platform::fullPath(worldPath); });
-    const World world = readWorld(worldPath, worldFile, nullptr);
+    WorldFile world(worldPath, worldFile);
     const TileColorTable colors = readColors(colorCandidates, nullptr);
-    writeThumbnail(world, colors, size, worldPath, output);
+    const BoxMeans thumbnail = world.readThumbnail(colors, size);
+    about(output, [&] {
+      writePngInPlace(platform::fullPath(output), thumbnail.size().width,
+                      thumbnail.size().height, std::cref(thumbnail),
+                      [](const std::string&) {});  // a thumbnail service shows no warnings
+    });
   } catch (const Failure& failure) {
     err << "error: " << failure.file() << ": " << failure.what() << std::endl;
     return 2;

@@ -1,17 +1,21 @@
 #include "explorer/thumbnail_provider.h"
 
-#include <istream>
+#include <algorithm>
+#include <functional>
 #include <mutex>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
-#include "app/map_names.h"
-#include "app/stages.h"
-#include "explorer/stream_buffer.h"
+#include "colors/colors.h"
+#include "model/paint_band.h"
+#include "platform/input_stream.h"
 #include "platform/wide_paths.h"
 #include "render/thumbnail.h"
+#include "world/world.h"
 
 namespace wldmap {
 namespace explorer {
@@ -40,7 +44,8 @@ std::string moduleFolder() {
     if (path.size() >= 32768) return std::string();
     path.resize(path.size() * 2);
   }
-  return folderOf(platform::narrow(path.data(), path.size()), true);
+  const std::string utf8 = platform::narrow(path.data(), path.size());
+  return utf8.substr(0, utf8.find_last_of('\\') + 1);
 }
 
 // The colour table from tilecolors.txt beside the DLL, read at the first
@@ -50,12 +55,39 @@ const TileColorTable* colorTable() {
   static std::optional<TileColorTable> table;
   std::call_once(once, [] {
     try {
-      table = readColors({moduleFolder() + "tilecolors.txt"}, nullptr);
+      platform::InputFileStream in(moduleFolder() + "tilecolors.txt");
+      std::vector<std::string> warnings;  // nobody to show them to
+      if (in.file().isRegular()) table = loadTileColors(in, warnings);
     } catch (...) {
       // Every thumbnail fails then; there is nobody to tell.
     }
   });
   return table ? &*table : nullptr;
+}
+
+// The world's bytes from the stream, from its start to the size it reports and
+// never past it, whatever more it may hold. Throws std::runtime_error when the
+// stream cannot tell its size, move to its start or read.
+ReadBytes streamReader(IStream* stream, uint64_t& size) {
+  STATSTG stat{};
+  LARGE_INTEGER start{};
+  if (FAILED(stream->Stat(&stat, STATFLAG_NONAME)) ||
+      FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr))) {
+    throw std::runtime_error("cannot read the stream");
+  }
+  size = stat.cbSize.QuadPart;
+  return [stream, size, offset = uint64_t(0)](char* out, size_t count) mutable -> size_t {
+    // One call reads at most what a ULONG counts.
+    const auto asked =
+        static_cast<ULONG>(std::min<uint64_t>({count, size - offset, uint64_t(1) << 30}));
+    if (asked == 0) return 0;
+    ULONG got = 0;
+    if (FAILED(stream->Read(out, asked, &got)) || got > asked) {
+      throw std::runtime_error("cannot read it");
+    }
+    offset += got;
+    return got;
+  };
 }
 
 // A top-down 32-bit DIB section of `size`, painted by `paint` and turned from
@@ -135,16 +167,12 @@ HRESULT ThumbnailProvider::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALPHATYPE*
   try {
     const TileColorTable* colors = colorTable();
     if (!colors) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    StreamBuffer buffer(stream_);
-    std::istream in(&buffer);
-    in.exceptions(std::ios::badbit);
-    const World world = decodeWorld(in, buffer.size(), nullptr);
-    HBITMAP made = nullptr;
-    paintWorldThumbnail(world.header, world.grid, *colors, cx,
-                        [&made](ThumbnailSize size, const PaintBand& paint) {
-                          made = makeBitmap(size, paint);
-                        });
-    *bitmap = made;
+    uint64_t size = 0;
+    ReadBytes read = streamReader(stream_, size);
+    WorldReader reader(std::move(read), size);
+    reader.readHeader();
+    const BoxMeans thumbnail = readThumbnail(reader, *colors, cx);
+    *bitmap = makeBitmap(thumbnail.size(), std::cref(thumbnail));
     *alpha = WTSAT_RGB;
     return S_OK;
   } catch (const WorldError&) {

@@ -1,5 +1,6 @@
 #include "render/render.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/compiler.h"
@@ -104,13 +105,53 @@ Color blend(Color under, Color layer) {
                static_cast<uint8_t>((under.blue * rest + layer.blue * a) / 255), under.alpha};
 }
 
+namespace {
+
+// The first row below `level`: the smallest row y with y > level as doubles
+// compare them, so that every row from it on is below. Rows are below 2^32; a
+// level that is not a number has no row below it.
+uint64_t firstRowBelow(double level) {
+  if (!(level < 4294967296.0)) return uint64_t(1) << 32;
+  if (level < 0) return 0;
+  return static_cast<uint64_t>(level) + 1;  // the whole part, then the next row
+}
+
+}  // namespace
+
+CellColors::CellColors(const WorldHeader& header, const TileColorTable& colors)
+    : groundStart_(firstRowBelow(header.surfaceLevel)),
+      rockStart_(firstRowBelow(header.rockLevel)),
+      composites_(std::make_unique<Composites>(colors)) {}
+
+CellColors::~CellColors() = default;
+CellColors::CellColors(CellColors&&) noexcept = default;
+
+const uint8_t* CellColors::undersOfRow(uint64_t y) const {
+  // A row exactly at a level belongs to the layer above it.
+  return composites_->undersFor(y >= rockStart_     ? kRockUnder
+                                : y >= groundStart_ ? kUndergroundUnder
+                                                    : kSkyUnder);
+}
+
+void CellColors::paintRun(const Tile* cells, uint32_t top, uint32_t count, Color* out) const {
+  // Rows share what lies under them from one level to the next, so the run is
+  // painted a layer at a time.
+  for (uint32_t i = 0; i < count;) {
+    const uint64_t y = uint64_t(top) + i;
+    const uint64_t layerEnd = y >= rockStart_     ? UINT64_MAX
+                              : y >= groundStart_ ? rockStart_
+                                                  : std::min(groundStart_, rockStart_);
+    const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(count, layerEnd - top));
+    const uint8_t* unders = undersOfRow(y);
+    for (; i < end; ++i) out[i] = composites_->of(cells[i], unders);
+  }
+}
+
 MapPainter::MapPainter(const WorldHeader& header, const TileGrid& grid,
                        const TileColorTable& colors)
-    : header_(header), grid_(grid), composites_(std::make_unique<Composites>(colors)) {}
+    : grid_(grid), cells_(header, colors) {}
 
-MapPainter::~MapPainter() = default;
-
-void MapPainter::paint(uint32_t top, uint32_t rows, Color* out) const {
+void MapPainter::operator()(uint32_t top, uint32_t rows, Color* out) const {
   // One sweep across the columns for all the rows asked for: the bands callers
   // ask for are short, so each column's run is short and the rows being written
   // stay in cache.
@@ -119,13 +160,10 @@ void MapPainter::paint(uint32_t top, uint32_t rows, Color* out) const {
   std::vector<Color*> line(rows);
   std::vector<const uint8_t*> unders(rows);
   for (uint32_t i = 0; i < rows; ++i) {
-    const uint32_t y = top + i;
     line[i] = out + i * rowPixels;
-    const double depth = y;
-    unders[i] = composites_->undersFor(depth > header_.rockLevel      ? kRockUnder
-                                       : depth > header_.surfaceLevel ? kUndergroundUnder
-                                                                      : kSkyUnder);
+    unders[i] = cells_.undersOfRow(uint64_t(top) + i);
   }
+  const Composites& composites = *cells_.composites_;
   const size_t chunkBytes = static_cast<size_t>(rows) * sizeof(Tile);
   for (int32_t x = 0; x < width; ++x) {
     const Tile* cells = grid_.column(x) + top;
@@ -136,7 +174,7 @@ void MapPainter::paint(uint32_t top, uint32_t rows, Color* out) const {
       const char* next = reinterpret_cast<const char*>(grid_.column(x + 1) + top);
       for (size_t offset = 0; offset < chunkBytes; offset += 64) platform::prefetch(next + offset);
     }
-    for (uint32_t i = 0; i < rows; ++i) line[i][x] = composites_->of(cells[i], unders[i]);
+    for (uint32_t i = 0; i < rows; ++i) line[i][x] = composites.of(cells[i], unders[i]);
   }
 }
 

@@ -16,22 +16,43 @@ using UnknownWallHandler = std::function<void(int wall)>;
 
 class Composites;
 
-// Paints the map band by band. Built once per world; painting only reads the
-// grid and the painter, so bands may be painted on another thread.
+// The one definition of a cell's pixel: the background of its row, then its
+// wall, its tile and its liquid, composited. Built once per world and colour
+// table; painting only reads it, so any thread may paint.
+class CellColors {
+ public:
+  CellColors(const WorldHeader& header, const TileColorTable& colors);
+  ~CellColors();
+  CellColors(CellColors&&) noexcept;
+
+  // Paints `count` cells of one column, rows top..top+count-1, into out[0..count).
+  void paintRun(const Tile* cells, uint32_t top, uint32_t count, Color* out) const;
+
+ private:
+  friend class MapPainter;
+  // What lies under the tiles of row y, by their wall byte.
+  const uint8_t* undersOfRow(uint64_t y) const;
+
+  uint64_t groundStart_;  // the first row below the surface level
+  uint64_t rockStart_;    // the first row below the rock level
+  std::unique_ptr<const Composites> composites_;
+};
+
+// Paints the map band by band from the grid. Painting only reads the grid and
+// the painter, so bands may be painted on another thread.
 class MapPainter {
  public:
   MapPainter(const WorldHeader& header, const TileGrid& grid, const TileColorTable& colors);
-  ~MapPainter();
 
-  // Paints rows top..top+rows-1 into `out`, one row of `width` pixels after another.
-  void paint(uint32_t top, uint32_t rows, Color* out) const;
+  // Paints rows top..top+rows-1 into `out`, one row of `width` pixels after
+  // another: the painter is a PaintBand itself.
+  void operator()(uint32_t top, uint32_t rows, Color* out) const;
   // Calls onUnknownWall once per tile whose wall type has no colour, column by column.
   void reportUnknownWalls(const UnknownWallHandler& onUnknownWall) const;
 
  private:
-  const WorldHeader& header_;
   const TileGrid& grid_;
-  std::unique_ptr<const Composites> composites_;
+  CellColors cells_;
 };
 
 // Blends `layer` onto `under` by the layer's alpha; the result keeps under's alpha.

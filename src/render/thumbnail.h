@@ -1,14 +1,13 @@
 // A thumbnail of the map: the map scaled down by the mean of the cells each
-// thumbnail pixel covers.
+// thumbnail pixel covers, made as the world's cells are read.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "colors/colors.h"
 #include "model/color.h"
-#include "model/paint_band.h"
+#include "model/large_array.h"
 #include "world/world.h"
 
 namespace wldmap {
@@ -24,41 +23,45 @@ struct ThumbnailSize {
 // `size` keeps its own size. All of width, height and size are at least 1.
 ThumbnailSize thumbnailSize(uint32_t width, uint32_t height, uint32_t size);
 
-// Paints a thumbnail of a map band by band from the map's own rows, never
-// holding more of the map than the rows one thumbnail row covers. Thumbnail
-// pixel (i, j) covers the map's columns floor(i * width / thumbnail width) up
-// to floor((i + 1) * width / thumbnail width), not including it, and the rows
-// likewise; its red, green and blue are the means of those map pixels, rounded
-// to nearest with halves up, and its alpha is 255.
-class ThumbnailPainter {
+// A thumbnail made from a map's pixels column by column, in the order a world's
+// cells are stored: each map pixel is added to the sums of the thumbnail pixel
+// it falls in, and a thumbnail column is finished as soon as its last map column
+// is in. It holds the finished thumbnail, four bytes a pixel, and the sums of
+// one thumbnail column; never the map. Thumbnail pixel (i, j) covers the map's
+// columns floor(i * width / thumbnail width) up to floor((i + 1) * width /
+// thumbnail width), not including it, and the rows likewise; its red, green and
+// blue are the means of those map pixels, rounded to nearest with halves up,
+// and its alpha is 255.
+class BoxMeans {
  public:
-  ThumbnailPainter(uint32_t mapWidth, uint32_t mapHeight, ThumbnailSize size,
-                   PaintBand paintMap);
+  BoxMeans(uint32_t mapWidth, uint32_t mapHeight, ThumbnailSize size);
 
-  // Paints thumbnail rows top..top+rows-1 into `out`. Rows are painted in
-  // order, by one thread at a time.
-  void paint(uint32_t top, uint32_t rows, Color* out);
+  ThumbnailSize size() const { return size_; }
+  // Adds the map's pixels of column x, rows top..top+count-1. Columns come in
+  // order, and each column's rows in order, every map pixel once.
+  void add(uint32_t x, uint32_t top, const Color* pixels, uint32_t count);
+  // Once every map pixel is in, paints thumbnail rows top..top+rows-1 into
+  // `out`: the thumbnail is a PaintBand itself.
+  void operator()(uint32_t top, uint32_t rows, Color* out) const;
 
  private:
-  // The first map column or row that thumbnail column or row `index` covers.
-  static uint32_t first(uint32_t index, uint32_t mapSide, uint32_t thumbnailSide);
+  // Puts the means of thumbnail column column_ into the thumbnail, and starts
+  // the next column's sums.
+  void finishColumn();
 
   const uint32_t mapWidth_, mapHeight_;
   const ThumbnailSize size_;
-  const PaintBand paintMap_;
   std::vector<uint32_t> columnStarts_;  // size_.width + 1 map columns
-  std::vector<Color> mapRows_;          // the map rows of one thumbnail row
-  std::vector<uint64_t> sums_;          // red, green, blue of each thumbnail column
+  std::vector<uint32_t> rowStarts_;     // size_.height + 1 map rows
+  std::vector<uint64_t> sums_;          // red, green, blue of each thumbnail row, this column
+  LargeArray<Color> pixels_;            // the thumbnail, row by row
+  uint32_t column_ = 0;                 // the thumbnail column being summed
 };
 
-// Receives a thumbnail's size and the painter of its rows.
-using UseThumbnail = std::function<void(ThumbnailSize size, const PaintBand& paint)>;
-
-// The thumbnail of a world's map, at most `size` pixels a side: the map as
-// MapPainter paints it with `colors`, scaled down by ThumbnailPainter. Calls
-// `use` once, with the thumbnail's size and a painter of its rows, which paints
-// each row once, in order. Throws what the painters throw.
-void paintWorldThumbnail(const WorldHeader& header, const TileGrid& grid,
-                         const TileColorTable& colors, uint32_t size, const UseThumbnail& use);
+// The thumbnail, at most `size` pixels a side, of the world whose header
+// `reader` has read: its cells painted as the map paints them with `colors`,
+// and scaled down by BoxMeans as they are decoded, so that the world's grid is
+// never held. Throws what the reader throws, and std::bad_alloc.
+BoxMeans readThumbnail(WorldReader& reader, const TileColorTable& colors, uint32_t size);
 
 }  // namespace wldmap

@@ -51,52 +51,82 @@ int16_t readInt16(const unsigned char* p) {
   return static_cast<int16_t>(uint16_t(p[0]) | uint16_t(p[1]) << 8);
 }
 
-// Reads exactly n bytes or reports where the header ends.
-void readExactly(std::istream& in, unsigned char* out, size_t n, uint64_t offset) {
-  in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(n));
-  if (in.bad()) throw WorldError("cannot read it");
-  if (static_cast<size_t>(in.gcount()) != n) {
-    throw WorldError("file ends inside the header (at byte " +
-                     std::to_string(offset + static_cast<uint64_t>(in.gcount())) +
-                     ", the header needs " + std::to_string(offset + n) + ")");
-  }
-}
-
-// Bytes between the current position and the end of a stream whose size is not
-// known, found by seeking to its end and back.
-uint64_t bytesLeft(std::istream& in) {
-  const std::streampos here = in.tellg();
-  if (here == std::streampos(-1) || !in.seekg(0, std::ios::end)) {
-    throw WorldError("cannot tell the file's size (not a regular file?)");
-  }
-  const std::streampos end = in.tellg();
-  in.seekg(here);
-  if (end == std::streampos(-1) || !in) throw WorldError("cannot tell the file's size");
-  return static_cast<uint64_t>(end - here);
-}
-
 }  // namespace
 
-WorldHeader readHeader(std::istream& in, std::optional<uint64_t> size) {
-  unsigned char start[kBeforeName];
-  readExactly(in, start, kBeforeName, 0);
-  const unsigned nameLength = start[4];
+// The reader's one buffer: bytes from the source, kept from where the decoder is
+// to as far as the source has been read.
+class WorldReader::Buffer {
+ public:
+  explicit Buffer(ReadBytes read)
+      : read_(std::move(read)), data_(new unsigned char[kTileChunkBytes]) {
+    p = end = data_.get();
+  }
+
+  // Makes at least `wanted` bytes (at most a chunk) readable from p, reading as
+  // many as fit; fewer only where the source ends. Returns how many there are.
+  size_t fill(size_t wanted) {
+    size_t have = static_cast<size_t>(end - p);
+    if (have >= wanted) return have;
+    unsigned char* base = data_.get();
+    std::memmove(base, p, have);
+    p = base;
+    while (have < wanted && !ended_) {
+      const size_t got = read_(reinterpret_cast<char*>(base + have), kTileChunkBytes - have);
+      ended_ = got == 0;
+      have += got;
+    }
+    end = base + have;
+    return have;
+  }
+
+  // Decodes the `count` cells of column x from row `top` on into `out`, and
+  // raises `largestWall` to the largest wall byte among them.
+  void decodeRun(const WorldHeader& header, const bool* aux, int32_t x, int32_t top,
+                 int32_t count, Tile* out, unsigned char& largestWall);
+
+  const unsigned char* p;    // the next byte to decode
+  const unsigned char* end;  // the end of the bytes read
+
+ private:
+  const ReadBytes read_;
+  std::unique_ptr<unsigned char[]> data_;  // left uninitialised: the source fills it
+  bool ended_ = false;
+};
+
+WorldReader::WorldReader(ReadBytes read, uint64_t size)
+    : buffer_(std::make_unique<Buffer>(std::move(read))), size_(size) {}
+
+WorldReader::~WorldReader() = default;
+
+const WorldHeader& WorldReader::readHeader() {
+  Buffer& in = *buffer_;
+  // Both parts must be there in full, or the message says where the file ends.
+  auto need = [&in](size_t bytes) {
+    const size_t have = in.fill(bytes);
+    if (have < bytes) {
+      throw WorldError("file ends inside the header (at byte " + std::to_string(have) +
+                       ", the header needs " + std::to_string(bytes) + ")");
+    }
+  };
+  need(kBeforeName);
+  const unsigned nameLength = in.p[4];
   if (nameLength >= 128) {
     throw WorldError("name length byte is " + std::to_string(nameLength) +
                      "; a world name holds at most 127 bytes");
   }
-  unsigned char rest[127 + kAfterName];
-  readExactly(in, rest, nameLength + kAfterName, kBeforeName);
+  const size_t headerBytes = kBeforeName + nameLength + kAfterName;
+  need(headerBytes);
 
-  WorldHeader header;
+  WorldHeader& header = header_;
   // The name is a zero-terminated string: a zero byte inside it ends it.
-  const char* name = reinterpret_cast<const char*>(rest);
+  const char* name = reinterpret_cast<const char*>(in.p + kBeforeName);
   header.name.assign(name, strnlen(name, nameLength));
-  const unsigned char* values = rest + nameLength + 20;
+  const unsigned char* values = in.p + kBeforeName + nameLength + 20;
   header.height = readInt32(values);
   header.width = readInt32(values + 4);
   header.surfaceLevel = readDouble(values + 16);
   header.rockLevel = readDouble(values + 24);
+  in.p += headerBytes;
 
   if (header.width <= 0 || header.height <= 0) {
     throw WorldError("world size " + std::to_string(header.width) + " x " +
@@ -104,10 +134,7 @@ WorldHeader readHeader(std::istream& in, std::optional<uint64_t> size) {
                      " is not valid; width and height must be at least 1");
   }
   const uint64_t cells = uint64_t(header.width) * uint64_t(header.height);
-  const uint64_t headerBytes = kBeforeName + nameLength + kAfterName;
-  const uint64_t left = !size                 ? bytesLeft(in)
-                        : *size > headerBytes ? *size - headerBytes
-                                              : 0;
+  const uint64_t left = size_ > headerBytes ? size_ - headerBytes : 0;
   if (cells > left / kMinCellBytes) {
     throw WorldError("header declares " + std::to_string(header.width) + " x " +
                      std::to_string(header.height) + " cells, but only " +
@@ -132,35 +159,12 @@ class Helper {
   std::thread thread_;
 };
 
-// Buffered forward reader: the tile stream is decoded from large chunks rather
-// than with one stream call per field. This is the tile bytes' one buffer: each
-// refill asks for more than an input stream buffers, which such a stream reads
-// straight into it, so only the bytes already buffered behind the header are
-// copied from the stream's own buffer.
-class ChunkReader {
- public:
-  explicit ChunkReader(std::istream& in)
-      : in_(in), buffer_(new unsigned char[kTileChunkBytes]), end_(buffer_.get()) {}
-
-  // Keeps the bytes from p on and appends more from the stream, as many as fit.
-  // Returns the new position of p; end() tells how far the bytes go.
-  const unsigned char* refill(const unsigned char* p) {
-    const size_t kept = static_cast<size_t>(end_ - p);
-    unsigned char* base = buffer_.get();
-    std::memmove(base, p, kept);
-    in_.read(reinterpret_cast<char*>(base + kept),
-             static_cast<std::streamsize>(kTileChunkBytes - kept));
-    // A failed read is no end of the file, whatever it left in the buffer.
-    if (in_.bad()) throw WorldError("cannot read it");
-    end_ = base + kept + static_cast<size_t>(in_.gcount());
-    return base;
+// One flag per stored type byte, so the hot loop indexes instead of range-checking.
+struct AuxFlags {
+  bool of[256];
+  AuxFlags() {
+    for (int type = 0; type < 256; ++type) of[type] = hasAux(type);
   }
-  const unsigned char* end() const { return end_; }
-
- private:
-  std::istream& in_;
-  std::unique_ptr<unsigned char[]> buffer_;  // left uninitialised: read() fills it
-  const unsigned char* end_;
 };
 
 // Decodes one cell starting at p into t and returns the byte after it. At least
@@ -201,50 +205,49 @@ inline const unsigned char* decodeCell(const unsigned char* p, const bool* aux, 
   return p;
 }
 
-// Decodes width x height cells from `reader` into `tiles`, column by column, and
-// returns the largest wall byte among them.
-unsigned char decodeTiles(ChunkReader& reader, const WorldHeader& header, Tile* tiles) {
-  // One flag per stored type byte, so the hot loop indexes instead of range-checking.
-  bool aux[256];
-  for (int type = 0; type < 256; ++type) aux[type] = hasAux(type);
-  // Bytes that must be readable at a cell: the longest cell.
-  constexpr size_t kLookahead = kMaxCellBytes;
-  unsigned char largestWall = 0;
-  const unsigned char* p = reader.end();
-  for (int32_t x = 0; x < header.width; ++x) {
-    Tile* column = tiles + static_cast<size_t>(x) * static_cast<size_t>(header.height);
-    for (int32_t y = 0; y < header.height; ++y) {
-      if (static_cast<size_t>(reader.end() - p) < kLookahead) {
-        p = reader.refill(p);
-        const size_t left = static_cast<size_t>(reader.end() - p);
-        if (left < kLookahead) {
-          // The stream's last bytes: decode a zero-padded copy, then check that
-          // the cell did not reach into the padding.
-          unsigned char tail[kLookahead] = {};
-          std::memcpy(tail, p, left);
-          const size_t used =
-              static_cast<size_t>(decodeCell(tail, aux, column[y], largestWall) - tail);
-          if (used > left) {
-            throw WorldError("tile data ends early, inside the cell at column " +
-                             std::to_string(x) + ", row " + std::to_string(y) + " of " +
-                             std::to_string(header.width) + " x " +
-                             std::to_string(header.height));
-          }
-          p += used;
-          continue;
-        }
-      }
-      p = decodeCell(p, aux, column[y], largestWall);
-    }
-  }
-  return largestWall;
-}
-
 }  // namespace
 
-TileGrid readTiles(std::istream& in, const WorldHeader& header) {
+void WorldReader::Buffer::decodeRun(const WorldHeader& header, const bool* aux, int32_t x,
+                                    int32_t top, int32_t count, Tile* out,
+                                    unsigned char& largestWall) {
+  // Bytes that must be readable at a cell: the longest cell.
+  constexpr size_t kLookahead = kMaxCellBytes;
+  // Kept in locals: the stores into the tiles could otherwise alias them.
+  const unsigned char* at = p;
+  const unsigned char* stop = end;
+  unsigned char largest = largestWall;
+  for (int32_t i = 0; i < count; ++i) {
+    if (static_cast<size_t>(stop - at) < kLookahead) {
+      p = at;
+      const size_t left = fill(kLookahead);
+      at = p;
+      stop = end;
+      if (left < kLookahead) {
+        // The source's last bytes: decode a zero-padded copy, then check that
+        // the cell did not reach into the padding.
+        unsigned char tail[kLookahead] = {};
+        std::memcpy(tail, at, left);
+        const size_t used = static_cast<size_t>(decodeCell(tail, aux, out[i], largest) - tail);
+        if (used > left) {
+          throw WorldError("tile data ends early, inside the cell at column " +
+                           std::to_string(x) + ", row " + std::to_string(top + i) + " of " +
+                           std::to_string(header.width) + " x " + std::to_string(header.height));
+        }
+        at += used;
+        continue;
+      }
+    }
+    at = decodeCell(at, aux, out[i], largest);
+  }
+  p = at;
+  largestWall = largest;
+}
+
+TileGrid WorldReader::readGrid() {
+  const WorldHeader& header = header_;
   LargeArray<Tile> tiles = tileBlock(header.width, header.height, Populate::kByCaller);
-  unsigned char largestWall;
+  const AuxFlags aux;
+  unsigned char largestWall = 0;
   {
     // Fresh pages are zeroed by the system as they are made present, a third of
     // the read on a large world; a helper thread does that ahead of the decoder,
@@ -255,10 +258,26 @@ TileGrid readTiles(std::istream& in, const WorldHeader& header) {
     Tile* const block = tiles.get();
     const size_t bytes = tiles.get_deleter().bytes;
     const Helper populating([block, bytes] { populateLarge(block, bytes); });
-    ChunkReader reader(in);
-    largestWall = decodeTiles(reader, header, block);
+    for (int32_t x = 0; x < header.width; ++x) {
+      Tile* column = block + static_cast<size_t>(x) * static_cast<size_t>(header.height);
+      buffer_->decodeRun(header, aux.of, x, 0, header.height, column, largestWall);
+    }
   }
   return TileGrid(header.width, header.height, std::move(tiles), largestWall);
+}
+
+void WorldReader::readRuns(const CellRun& onRun) {
+  const WorldHeader& header = header_;
+  const AuxFlags aux;
+  std::unique_ptr<Tile[]> run(new Tile[size_t(std::min(kCellRun, header.height))]);
+  unsigned char largestWall = 0;
+  for (int32_t x = 0; x < header.width; ++x) {
+    for (int32_t top = 0; top < header.height; top += kCellRun) {
+      const int32_t count = std::min(kCellRun, header.height - top);
+      buffer_->decodeRun(header, aux.of, x, top, count, run.get(), largestWall);
+      onRun(x, top, run.get(), count);
+    }
+  }
 }
 
 }  // namespace wldmap

@@ -4,9 +4,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
-#include <istream>
-#include <optional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -100,21 +100,56 @@ constexpr bool hasAux(int type) {
   return type >= 0 && type < kTypeHasAuxSize && typeHasAux[static_cast<size_t>(type)];
 }
 
-// Reads the header and leaves `in` at the first cell. `size` is the stream's
-// size in bytes from its start, when the caller knows it; otherwise it is found
-// by seeking. Throws WorldError when the header is cut short, a dimension is not
-// positive, the name length byte is 128 or more, the declared cells cannot fit
-// in the bytes that follow the header, or the stream fails (unless its exception
-// mask makes it throw its own error first).
-WorldHeader readHeader(std::istream& in, std::optional<uint64_t> size = std::nullopt);
+// Reads up to `count` bytes at the source's position into `out` and returns
+// how many it read; 0 only at the source's end. A read that fails throws, and
+// is never taken for an end. The one callback between a world's bytes and the
+// reader, over a file or a stream alike.
+using ReadBytes = std::function<size_t(char* out, size_t count)>;
 
-// readTiles decodes the tile stream from chunks of this many bytes, read one
-// after another; a cell may straddle two.
+// The reader's one buffer between the source and the decoder: the cells are
+// decoded from chunks of this many bytes, read one after another; a cell may
+// straddle two.
 constexpr size_t kTileChunkBytes = 256 << 10;  // stays in the second-level cache
 
-// Reads width x height cells from `in` (positioned by readHeader). Throws
-// WorldError naming the cell where the stream ends early, or saying that it
-// failed.
-TileGrid readTiles(std::istream& in, const WorldHeader& header);
+// The most cells readRuns hands on at once.
+constexpr int32_t kCellRun = 4096;
+
+// Receives cells of column x, rows top..top+count-1; they are valid during the
+// call only.
+using CellRun = std::function<void(int32_t x, int32_t top, const Tile* cells, int32_t count)>;
+
+// A world file read from one source through one buffer: the header first, then
+// the cells, either into a whole grid or in runs handed on as they are decoded.
+class WorldReader {
+ public:
+  // `read` gives the world file's bytes from its start; `size` is how many
+  // there are.
+  WorldReader(ReadBytes read, uint64_t size);
+  ~WorldReader();
+  WorldReader(const WorldReader&) = delete;
+  WorldReader& operator=(const WorldReader&) = delete;
+
+  // Reads the header; call it once, first. Throws WorldError when the header is
+  // cut short, a dimension is not positive, the name length byte is 128 or
+  // more, or the declared cells cannot fit in the bytes that follow it; passes
+  // on what the source throws.
+  const WorldHeader& readHeader();
+  // The header readHeader read.
+  const WorldHeader& header() const { return header_; }
+
+  // Reads every cell into a grid. Throws WorldError naming the cell where the
+  // bytes end early; passes on what the source throws.
+  TileGrid readGrid();
+  // Reads the cells column by column, top to bottom, handing them to `onRun`
+  // in runs of at most kCellRun as they are decoded; the grid is never held.
+  // Throws as readGrid does, and what `onRun` throws.
+  void readRuns(const CellRun& onRun);
+
+ private:
+  class Buffer;
+  std::unique_ptr<Buffer> buffer_;
+  uint64_t size_;
+  WorldHeader header_;
+};
 
 }  // namespace wldmap

@@ -37,7 +37,7 @@ Image renderMap(const WorldHeader& header, const TileGrid& grid, const TileColor
                 std::vector<int>* unknownWalls = nullptr) {
   const MapPainter painter(header, grid, colors);
   Image image(uint32_t(grid.width()), uint32_t(grid.height()));
-  painter.paint(0, image.height, image.row(0));
+  painter(0, image.height, image.row(0));
   if (unknownWalls) painter.reportUnknownWalls([&](int wall) { unknownWalls->push_back(wall); });
   return image;
 }
@@ -172,7 +172,7 @@ TEST(RenderTest, EveryPixelMatchesAStraightforwardReference) {
   const MapPainter painter(h, grid, colors);
   const uint32_t top = 70, rows = 75;
   std::vector<Color> band(size_t(width) * rows);
-  painter.paint(top, rows, band.data());
+  painter(top, rows, band.data());
   for (uint32_t i = 0; i < rows; ++i) {
     EXPECT_TRUE(std::equal(band.begin() + i * width, band.begin() + (i + 1) * width,
                            image.row(top + i)))

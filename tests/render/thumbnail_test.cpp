@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -30,62 +31,75 @@ TEST(ThumbnailTest, LongerSideIsAtMostTheSizeAndTheOtherKeepsTheRatio) {
 }
 
 // A map whose pixel (x, y) has red x, green y and blue x * y.
-void paintRamp(uint32_t width, uint32_t top, uint32_t rows, Color* out) {
-  for (uint32_t y = top; y < top + rows; ++y) {
-    for (uint32_t x = 0; x < width; ++x) {
-      *out++ = Color{uint8_t(x), uint8_t(y), uint8_t(x * y), 255};
+Color ramp(uint32_t x, uint32_t y) { return Color{uint8_t(x), uint8_t(y), uint8_t(x * y), 255}; }
+
+// The thumbnail of the ramp, its columns handed over in runs of at most `run`
+// rows, as a reader hands over a world's cells.
+std::vector<Color> thumbnailOfRamp(uint32_t width, uint32_t height, ThumbnailSize size,
+                                   uint32_t run = UINT32_MAX) {
+  BoxMeans means(width, height, size);
+  std::vector<Color> column;
+  for (uint32_t x = 0; x < width; ++x) {
+    for (uint32_t top = 0; top < height; top += run) {
+      const uint32_t count = std::min(run, height - top);
+      column.clear();
+      for (uint32_t y = top; y < top + count; ++y) column.push_back(ramp(x, y));
+      means.add(x, top, column.data(), count);
     }
   }
+  std::vector<Color> thumbnail(size_t(size.width) * size.height);
+  means(0, size.height, thumbnail.data());
+  return thumbnail;
 }
 
 TEST(ThumbnailTest, EachPixelIsTheRoundedMeanOfTheCellsItCovers) {
   // 5 x 3 to 2 x 2: columns 0-1 and 2-4, rows 0 and 1-2.
-  ThumbnailPainter painter(5, 3, {2, 2}, [](uint32_t top, uint32_t rows, Color* out) {
-    paintRamp(5, top, rows, out);
-  });
-  std::vector<Color> thumbnail(4);
-  painter.paint(0, 2, thumbnail.data());
   // Red of columns 0-1 is 0.5 and green of rows 1-2 is 1.5: halves go up. Blue
   // of columns 2-4, rows 1-2:
   // (2 + 3 + 4 + 4 + 6 + 8) / 6 = 4.5, so 5.
   EXPECT_EQ((std::vector<Color>{{1, 0, 0, 255}, {3, 0, 0, 255}, {1, 2, 1, 255}, {3, 2, 5, 255}}),
-            thumbnail);
+            thumbnailOfRamp(5, 3, {2, 2}));
 }
 
-TEST(ThumbnailTest, PaintsTheMapsRowsInOrderAndBandsAlike) {
-  std::vector<std::pair<uint32_t, uint32_t>> asked;
-  auto paint = [&asked](uint32_t top, uint32_t rows, Color* out) {
-    asked.emplace_back(top, rows);
-    paintRamp(300, top, rows, out);
-  };
-  const ThumbnailSize size = thumbnailSize(300, 200, 64);
-  ThumbnailPainter whole(300, 200, size, paint);
-  std::vector<Color> once(size_t(size.width) * size.height);
-  whole.paint(0, size.height, once.data());
-  // Every map row exactly once, in order, a thumbnail row's worth at a time.
-  uint32_t next = 0;
-  for (const auto& [top, rows] : asked) {
-    EXPECT_EQ(next, top);
-    next = top + rows;
+// Every shape against the rule computed here pixel by pixel: one column, one
+// row, sides the thumbnail does not divide, columns handed over whole or in
+// short runs.
+TEST(ThumbnailTest, AnyShapeInRunsOfAnyLengthFollowsTheRule) {
+  const struct {
+    uint32_t width, height, size, run;
+  } cases[] = {{1, 700, 64, 700}, {700, 1, 64, 1}, {300, 70, 128, 7}, {383, 97, 100, 13},
+               {9, 500, 32, 64}, {7, 5, 7, 2}};
+  for (const auto& c : cases) {
+    const ThumbnailSize size = thumbnailSize(c.width, c.height, c.size);
+    std::vector<Color> rule;
+    for (uint32_t j = 0; j < size.height; ++j) {
+      for (uint32_t i = 0; i < size.width; ++i) {
+        uint64_t sums[3] = {}, n = 0;
+        for (uint64_t y = j * uint64_t(c.height) / size.height;
+             y < (j + 1) * uint64_t(c.height) / size.height; ++y) {
+          for (uint64_t x = i * uint64_t(c.width) / size.width;
+               x < (i + 1) * uint64_t(c.width) / size.width; ++x, ++n) {
+            const Color p = ramp(uint32_t(x), uint32_t(y));
+            sums[0] += p.red;
+            sums[1] += p.green;
+            sums[2] += p.blue;
+          }
+        }
+        rule.push_back(Color{uint8_t((sums[0] + n / 2) / n), uint8_t((sums[1] + n / 2) / n),
+                             uint8_t((sums[2] + n / 2) / n), 255});
+      }
+    }
+    EXPECT_EQ(rule, thumbnailOfRamp(c.width, c.height, size, c.run))
+        << c.width << " x " << c.height << " at " << c.size << " in runs of " << c.run;
   }
-  EXPECT_EQ(200u, next);
-  ThumbnailPainter banded(300, 200, size, paint);
-  std::vector<Color> bands(once.size());
-  for (uint32_t top = 0; top < size.height; top += 5) {
-    banded.paint(top, std::min(5u, size.height - top), bands.data() + size_t(top) * size.width);
-  }
-  EXPECT_EQ(once, bands);
 }
 
 TEST(ThumbnailTest, MapNoLargerThanTheSizeIsItsOwnThumbnail) {
-  ThumbnailPainter painter(7, 5, thumbnailSize(7, 5, 7), [](uint32_t top, uint32_t rows,
-                                                            Color* out) {
-    paintRamp(7, top, rows, out);
-  });
-  std::vector<Color> map(35), thumbnail(35);
-  paintRamp(7, 0, 5, map.data());
-  painter.paint(0, 5, thumbnail.data());
-  EXPECT_EQ(map, thumbnail);
+  std::vector<Color> map;
+  for (uint32_t y = 0; y < 5; ++y) {
+    for (uint32_t x = 0; x < 7; ++x) map.push_back(ramp(x, y));
+  }
+  EXPECT_EQ(map, thumbnailOfRamp(7, 5, thumbnailSize(7, 5, 7)));
 }
 
 }  // namespace

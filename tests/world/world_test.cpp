@@ -4,10 +4,8 @@
 
 #include <cstring>
 #include <random>
-#include <sstream>
 #include <tuple>
 
-#include "support/failing_stream.h"
 #include "worldwriter/worldwriter.h"
 
 namespace wldmap {
@@ -21,11 +19,16 @@ class WorldTest : public ::testing::Test {
 
   // Reads a whole world from bytes.
   static TileGrid readAll(const std::string& bytes, WorldHeader* out = nullptr) {
-    std::istringstream in(bytes);
-    WorldHeader h = readHeader(in);
-    TileGrid grid = readTiles(in, h);
+    WorldReader reader(readBytesOf(bytes), bytes.size());
+    const WorldHeader& h = reader.readHeader();
     if (out) *out = h;
-    return grid;
+    return reader.readGrid();
+  }
+
+  // Reads only the header of a world's bytes.
+  static WorldHeader headerOf(const std::string& bytes) {
+    WorldReader reader(readBytesOf(bytes), bytes.size());
+    return reader.readHeader();
   }
 
   // The tile the reader must make of a written one: every field the file carries,
@@ -118,23 +121,20 @@ TEST_F(WorldTest, RejectsNameLengthOf128OrMore) {
   // The length byte is signed in the format: 128 to 255 are negative lengths.
   for (size_t length : {128, 130, 255}) {
     std::string bytes = encodeWorld(header(1, 1, std::string(length, 'x')), std::vector<Tile>(1));
-    std::istringstream in(bytes);
-    EXPECT_THROW(readHeader(in), WorldError) << length;
+    EXPECT_THROW(headerOf(bytes), WorldError) << length;
   }
 }
 
 TEST_F(WorldTest, RejectsEveryTruncatedHeader) {
   const std::string bytes = encodeWorld(header(1, 1, "Name"), std::vector<Tile>(1));
   for (size_t length = 0; length < 105 + 4; ++length) {
-    std::istringstream in(bytes.substr(0, length));
-    EXPECT_THROW(readHeader(in), WorldError) << "length " << length;
+    EXPECT_THROW(headerOf(bytes.substr(0, length)), WorldError) << "length " << length;
   }
   // The message says where the file ends and how far the header goes: at both
   // ends of the fixed start and of the rest.
   for (auto [length, needs] : {std::pair{0, 5}, {4, 5}, {5, 109}, {108, 109}}) {
-    std::istringstream in(bytes.substr(0, size_t(length)));
     try {
-      readHeader(in);
+      headerOf(bytes.substr(0, size_t(length)));
       ADD_FAILURE() << "length " << length;
     } catch (const WorldError& e) {
       EXPECT_EQ("file ends inside the header (at byte " + std::to_string(length) +
@@ -146,22 +146,19 @@ TEST_F(WorldTest, RejectsEveryTruncatedHeader) {
 
 TEST_F(WorldTest, RejectsDimensionsThatAreNotPositive) {
   for (auto [w, h] : {std::pair{0, 5}, {5, 0}, {-1, 5}, {5, -3}, {INT32_MIN, INT32_MIN}}) {
-    std::istringstream in(encodeHeader(header(w, h)) + std::string(1000, '\0'));
-    EXPECT_THROW(readHeader(in), WorldError) << w << " x " << h;
+    EXPECT_THROW(headerOf(encodeHeader(header(w, h)) + std::string(1000, '\0')), WorldError)
+        << w << " x " << h;
   }
 }
 
 TEST_F(WorldTest, RejectsCellsThatCannotFitInTheFile) {
   // Four bytes a cell at least: 2 x 2 cells need 16 bytes after the header.
-  std::istringstream fits(encodeHeader(header(2, 2)) + std::string(16, '\0'));
-  EXPECT_NO_THROW(readHeader(fits));
-  std::istringstream shortBy1(encodeHeader(header(2, 2)) + std::string(15, '\0'));
-  EXPECT_THROW(readHeader(shortBy1), WorldError);
+  EXPECT_NO_THROW(headerOf(encodeHeader(header(2, 2)) + std::string(16, '\0')));
+  EXPECT_THROW(headerOf(encodeHeader(header(2, 2)) + std::string(15, '\0')), WorldError);
   // A product that overflows 32 or 64-bit arithmetic done carelessly.
-  std::istringstream huge(encodeHeader(header(INT32_MAX, INT32_MAX)) + std::string(64, '\0'));
-  EXPECT_THROW(readHeader(huge), WorldError);
-  std::istringstream wraps(encodeHeader(header(65536, 65536)) + std::string(64, '\0'));
-  EXPECT_THROW(readHeader(wraps), WorldError);
+  EXPECT_THROW(headerOf(encodeHeader(header(INT32_MAX, INT32_MAX)) + std::string(64, '\0')),
+               WorldError);
+  EXPECT_THROW(headerOf(encodeHeader(header(65536, 65536)) + std::string(64, '\0')), WorldError);
 }
 
 TEST_F(WorldTest, CellEncodingsTakeTheirDocumentedSizes) {
@@ -227,26 +224,40 @@ TEST_F(WorldTest, RejectsEveryTruncatedTileStream) {
   const size_t headerSize = encodeHeader(header(2, 2)).size();
   // Cut anywhere inside the stream; the header's own size check allows 16 bytes.
   for (size_t length = headerSize + 16; length < bytes.size(); ++length) {
-    std::istringstream in(bytes.substr(0, length));
-    const WorldHeader h = readHeader(in);
-    EXPECT_THROW(readTiles(in, h), WorldError) << "length " << length;
+    const std::string cut = bytes.substr(0, length);
+    WorldReader reader(readBytesOf(cut), cut.size());
+    reader.readHeader();
+    EXPECT_THROW(reader.readGrid(), WorldError) << "length " << length;
   }
 }
 
 // A read that fails is reported as such, not as a file that ends early: in the
-// header, at the first cell, and inside the tile stream.
+// header, at the first cell, and inside the tile stream, for the grid and for
+// runs alike, the source's own error passes through.
 TEST_F(WorldTest, FailedReadIsAnErrorNotAnEarlyEnd) {
   const std::string bytes = encodeWorld(header(3, 2), std::vector<Tile>(6));
   const size_t headerSize = encodeHeader(header(3, 2)).size();
   for (size_t good : {size_t(3), headerSize, headerSize + 9}) {
-    FailingBuffer buffer(bytes, good);
-    std::istream in(&buffer);
-    try {
-      const WorldHeader h = readHeader(in);
-      readTiles(in, h);
-      ADD_FAILURE() << "no error after " << good << " bytes";
-    } catch (const WorldError& e) {
-      EXPECT_STREQ("cannot read it", e.what()) << good;
+    for (const bool runs : {false, true}) {
+      // The bytes up to `good`, then a disk that answers EIO.
+      ReadBytes failing = [&, offset = size_t(0)](char* out, size_t count) mutable {
+        if (offset >= good) throw std::runtime_error("Input/output error");
+        const size_t step = std::min(count, good - offset);
+        std::memcpy(out, bytes.data() + offset, step);
+        offset += step;
+        return step;
+      };
+      WorldReader reader(failing, bytes.size());
+      try {
+        reader.readHeader();
+        if (runs) reader.readRuns([](int32_t, int32_t, const Tile*, int32_t) {});
+        if (!runs) reader.readGrid();
+        ADD_FAILURE() << "no error after " << good << " bytes";
+      } catch (const WorldError& e) {
+        ADD_FAILURE() << "taken for a damaged world: " << e.what();
+      } catch (const std::runtime_error& e) {
+        EXPECT_STREQ("Input/output error", e.what()) << good;
+      }
     }
   }
 }
@@ -299,30 +310,44 @@ TEST_F(WorldTest, CellsStraddlingTheEndOfAChunkDecodeWhole) {
   }
 }
 
+// Cells of mixed sizes, many of which straddle the reader's chunks, read into a
+// grid and in runs: runs come column by column, top to bottom, at most
+// kCellRun long, and hold the grid's cells.
 TEST_F(WorldTest, DecodesAcrossBufferBoundaries) {
-  // Enough cells of mixed sizes that many straddle the reader's internal chunks.
   std::mt19937 random(7);
-  const int32_t width = 700, height = 500;
-  std::vector<Tile> cells(static_cast<size_t>(width) * height);
-  for (Tile& t : cells) {
-    const uint32_t r = random();
-    t = makeTile(r & 1, static_cast<int8_t>(r >> 8), (r & 2) ? static_cast<int8_t>(r >> 16) : 0,
-             (r & 4) ? (r >> 24) : 0, r & 8);
-    t.aux1 = static_cast<int16_t>(r);
-    t.aux2 = static_cast<int16_t>(r >> 3);
-    t.auxFlag = static_cast<uint8_t>(r >> 5);
-  }
-  const TileGrid grid = readAll(encodeWorld(header(width, height), cells));
-  int mismatches = 0;
-  for (int32_t x = 0; x < width && mismatches < 5; ++x) {
-    for (int32_t y = 0; y < height; ++y) {
-      if (!readsAs(cells[static_cast<size_t>(x) * height + y], grid.at(x, y))) {
-        ++mismatches;
-        ADD_FAILURE() << "cell " << x << "," << y;
+  for (const auto& [width, height] : {std::pair{700, 500}, std::pair{3, 2 * kCellRun + 123}}) {
+    std::vector<Tile> cells(static_cast<size_t>(width) * height);
+    for (Tile& t : cells) {
+      const uint32_t r = random();
+      t = makeTile(r & 1, static_cast<int8_t>(r >> 8), (r & 2) ? static_cast<int8_t>(r >> 16) : 0,
+                   (r & 4) ? (r >> 24) : 0, r & 8);
+      t.aux1 = static_cast<int16_t>(r);
+      t.aux2 = static_cast<int16_t>(r >> 3);
+      t.auxFlag = static_cast<uint8_t>(r >> 5);
+    }
+    const std::string bytes = encodeWorld(header(width, height), cells);
+    const TileGrid grid = readAll(bytes);
+    int mismatches = 0;
+    for (int32_t x = 0; x < width && mismatches < 5; ++x) {
+      for (int32_t y = 0; y < height; ++y) {
+        if (!readsAs(cells[static_cast<size_t>(x) * height + y], grid.at(x, y))) {
+          ++mismatches;
+          ADD_FAILURE() << "cell " << x << "," << y;
+        }
       }
     }
+    EXPECT_EQ(0, mismatches);
+    WorldReader reader(readBytesOf(bytes), bytes.size());
+    reader.readHeader();
+    int64_t next = 0;  // the next cell, column-major
+    reader.readRuns([&](int32_t x, int32_t top, const Tile* run, int32_t count) {
+      ASSERT_EQ(next, int64_t(x) * height + top);
+      ASSERT_TRUE(count > 0 && count <= kCellRun && top + count <= height);
+      EXPECT_EQ(0, std::memcmp(run, &grid.at(x, top), sizeof(Tile) * size_t(count))) << x;
+      next += count;
+    });
+    EXPECT_EQ(int64_t(width) * height, next);
   }
-  EXPECT_EQ(0, mismatches);
 }
 
 TEST_F(WorldTest, NeighboursThatDifferInOneLateByteDecodeApart) {

@@ -1,5 +1,6 @@
 #include "worldwriter/worldwriter.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -80,6 +81,15 @@ std::string encodeWorld(const WorldHeader& header, const std::vector<Tile>& cell
   std::string out = encodeHeader(header);
   for (const Tile& tile : cells) appendCell(out, tile);
   return out;
+}
+
+ReadBytes readBytesOf(const std::string& bytes) {
+  return [&bytes, offset = size_t(0)](char* out, size_t count) mutable {
+    const size_t step = std::min(count, bytes.size() - offset);
+    std::memcpy(out, bytes.data() + offset, step);
+    offset += step;
+    return step;
+  };
 }
 
 }  // namespace wldmap

@@ -26,4 +26,8 @@ void appendCell(std::string& out, const Tile& tile);
 // A whole world file; `cells` holds width x height tiles in column-major order.
 std::string encodeWorld(const WorldHeader& header, const std::vector<Tile>& cells);
 
+// The bytes of a world file in memory as the reader's source, from their
+// start; `bytes` must outlive it.
+ReadBytes readBytesOf(const std::string& bytes);
+
 }  // namespace wldmap
