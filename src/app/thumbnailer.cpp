@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <limits>
+#include <optional>
 
 #include "app/stages.h"
 #include "output/output.h"
@@ -40,13 +41,19 @@ int runThumbnailer(const std::vector<std::string>& args,
   const std::string& output = args[4];
   try {
     const std::string worldFile = about(worldPath, [&] { return platform::fullPath(worldPath); });
+    const std::string outputFile = about(output, [&] { return platform::fullPath(output); });
+    const std::optional<platform::FileId> outputId = platform::fileId(outputFile);
+    if (outputId && outputId == platform::fileId(worldFile)) {
+      throw Failure(output, "is the world file itself; it is kept, and no thumbnail is written");
+    }
     WorldFile world(worldPath, worldFile);
     const TileColorTable colors = readColors(colorCandidates, nullptr);
     const BoxMeans thumbnail = world.readThumbnail(colors, size);
     about(output, [&] {
-      writePngInPlace(platform::fullPath(output), thumbnail.size().width,
-                      thumbnail.size().height, std::cref(thumbnail),
-                      [](const std::string&) {});  // a thumbnail service shows no warnings
+      writePngInPlace(outputFile, thumbnail.size().width, thumbnail.size().height,
+                      std::cref(thumbnail), [&](const std::string& warning) {
+                        err << "warning: " << output << ": " << warning << std::endl;
+                      });
     });
   } catch (const Failure& failure) {
     err << "error: " << failure.file() << ": " << failure.what() << std::endl;

@@ -1,7 +1,6 @@
 #include "output/output.h"
 
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 
 #include <png++/png.hpp>
@@ -33,11 +32,12 @@ class MapWriter : public png::writer<std::ostream> {
   const PngWarningHandler& onWarning_;
 };
 
-// An output stream buffer over the pending file: the PNG goes through the very
-// handle that created the file, never through a second open by name.
-class PendingFileBuffer : public std::streambuf {
+// An output stream buffer over a file being written: the PNG goes through the
+// very handle that opened the file, never through a second open by name.
+template <typename File>
+class FileBuffer : public std::streambuf {
  public:
-  explicit PendingFileBuffer(platform::PendingFile& file) : file_(file) {
+  explicit FileBuffer(File& file) : file_(file) {
     setp(buffer_.get(), buffer_.get() + kSize);
   }
   // Writes what is buffered; rethrows the file's own error, which says more than
@@ -63,7 +63,7 @@ class PendingFileBuffer : public std::streambuf {
 
  private:
   static constexpr size_t kSize = 256 << 10;
-  platform::PendingFile& file_;
+  File& file_;
   std::unique_ptr<char[]> buffer_{new char[kSize]};
 };
 
@@ -91,6 +91,20 @@ void encode(std::ostream& out, uint32_t width, uint32_t height, PaintAhead& rows
   writer.write_end_info();
 }
 
+// Writes the PNG into `file` through its own handle and commits it.
+template <typename File>
+void writeTo(File& file, uint32_t width, uint32_t height, const PaintBand& paintBand,
+             const PngWarningHandler& onWarning) {
+  FileBuffer<File> buffer(file);
+  std::ostream out(&buffer);
+  // The stream rethrows the file's own error, which png++ turns into a
+  // png::error carrying its text ("cannot write it: File too large").
+  out.exceptions(std::ios::badbit);
+  writePng(out, width, height, paintBand, onWarning);
+  buffer.drain();
+  file.commit();
+}
+
 }  // namespace
 
 void writePng(std::ostream& out, uint32_t width, uint32_t height, const PaintBand& paintBand,
@@ -106,21 +120,13 @@ void writePng(std::ostream& out, uint32_t width, uint32_t height, const PaintBan
 void savePng(const std::string& path, uint32_t width, uint32_t height,
              const PaintBand& paintBand, const PngWarningHandler& onWarning) {
   platform::PendingFile file(path);
-  PendingFileBuffer buffer(file);
-  std::ostream out(&buffer);
-  // The stream rethrows the file's own error, which png++ turns into a
-  // png::error carrying its text ("cannot write it: File too large").
-  out.exceptions(std::ios::badbit);
-  writePng(out, width, height, paintBand, onWarning);
-  buffer.drain();
-  file.commit();
+  writeTo(file, width, height, paintBand, onWarning);
 }
 
 void writePngInPlace(const std::string& path, uint32_t width, uint32_t height,
                      const PaintBand& paintBand, const PngWarningHandler& onWarning) {
-  std::ostringstream png;
-  writePng(png, width, height, paintBand, onWarning);
-  platform::writeInPlace(path, png.str());
+  platform::InPlaceFile file(path, onWarning);
+  writeTo(file, width, height, paintBand, onWarning);
 }
 
 }  // namespace wldmap

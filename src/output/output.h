@@ -30,12 +30,13 @@ void writePng(std::ostream& out, uint32_t width, uint32_t height, const PaintBan
 void savePng(const std::string& path, uint32_t width, uint32_t height,
              const PaintBand& paintBand, const PngWarningHandler& onWarning);
 
-// Encodes the PNG as writePng does, in memory, and only once it is complete
-// writes it to `path` in place, through one open: created when missing, else
-// truncated and rewritten, for a caller that reads back the very file it named.
-// A failure before the write leaves `path` as it was; a file this call created
-// is removed again when the write fails. Throws std::runtime_error, or what
-// paintBand threw.
+// Writes the PNG as writePng does into the file `path` itself, created when
+// missing, for a caller that reads back the very file it named: the new bytes
+// go after the old ones and replace them only once they are complete, so that
+// `path` holds either its old content or the whole PNG, whatever fails. Other
+// writers of `path` wait their turn. Throws std::runtime_error, or what
+// paintBand threw. A file this call made and could not remove again is named
+// to `onWarning`.
 void writePngInPlace(const std::string& path, uint32_t width, uint32_t height,
                      const PaintBand& paintBand, const PngWarningHandler& onWarning);
 

@@ -38,15 +38,21 @@ bool keep(char (&buffer)[PATH_MAX], const std::string& path) {
 
 }  // namespace
 
-void withSignalsHeld(const std::function<void()>& step) {
-  sigset_t held, previous;
+struct HeldSignals::Previous {
+  sigset_t mask;
+};
+
+HeldSignals::HeldSignals() : previous_(std::make_unique<Previous>()) {
+  sigset_t held;
   sigemptyset(&held);
   for (int signal : kCleanupSignals) sigaddset(&held, signal);
-  pthread_sigmask(SIG_BLOCK, &held, &previous);
-  struct Restore {
-    const sigset_t& previous;
-    ~Restore() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
-  } restore{previous};
+  pthread_sigmask(SIG_BLOCK, &held, &previous_->mask);
+}
+
+HeldSignals::~HeldSignals() { pthread_sigmask(SIG_SETMASK, &previous_->mask, nullptr); }
+
+void withSignalsHeld(const std::function<void()>& step) {
+  const HeldSignals held;
   step();
 }
 

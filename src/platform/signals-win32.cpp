@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cwchar>
+#include <mutex>
 
 #include "platform/system_error.h"
 #include "platform/wide_paths.h"
@@ -26,7 +27,26 @@ BOOL WINAPI removePending(DWORD) {
   return FALSE;  // go on to the next handler, and then the default one
 }
 
+// Held by a thread that holds the console's events back; the handler takes it
+// in turn, so that the process ends only once that thread lets go.
+std::recursive_mutex held;
+std::atomic<bool> waiterInstalled{false};
+
+BOOL WINAPI waitUntilReleased(DWORD) {
+  const std::lock_guard<std::recursive_mutex> wait(held);
+  return FALSE;
+}
+
 }  // namespace
+
+struct HeldSignals::Previous {};
+
+HeldSignals::HeldSignals() {
+  if (!waiterInstalled.exchange(true)) SetConsoleCtrlHandler(waitUntilReleased, TRUE);
+  held.lock();
+}
+
+HeldSignals::~HeldSignals() { held.unlock(); }
 
 void withSignalsHeld(const std::function<void()>& step) { step(); }
 

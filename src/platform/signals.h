@@ -4,10 +4,27 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace wldmap {
 namespace platform {
+
+// Holds the clean-up signals back on this thread while it lives: one that
+// arrives meanwhile is delivered, to the handler then in place, when it ends.
+// On Windows, where console events come on a thread of their own, such an event
+// waits until then before the process ends.
+class HeldSignals {
+ public:
+  HeldSignals();
+  ~HeldSignals();
+  HeldSignals(const HeldSignals&) = delete;
+  HeldSignals& operator=(const HeldSignals&) = delete;
+
+ private:
+  struct Previous;
+  std::unique_ptr<Previous> previous_;
+};
 
 // Runs `step` with the clean-up signals held back on this thread: one that
 // arrives meanwhile is delivered, to the handler then in place, when `step`

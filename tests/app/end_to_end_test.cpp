@@ -12,6 +12,7 @@
 #endif
 
 #include <iostream>
+#include <thread>
 #include <tuple>
 
 #include "app/map_names.h"
@@ -425,8 +426,18 @@ TEST_F(EndToEndTest, ThumbnailIsTheScaledMapWrittenInPlace) {
   EXPECT_EQ((std::vector<std::string>{"cache", "small.wld", "w.wld"}), listDir(dir.path()));
   ASSERT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}).status);
   EXPECT_EQ(thumbnailOf(pixels(dir / "Home.png"), 128, 30), pixels(output));  // 29.87 rows
-  // No larger than the size: the map itself, whatever the size asked.
-  for (const std::string size : {"3", "4", "99999999999999999999"}) {
+  // A single column and a single row, made as the cells are read.
+  for (const auto& [width, height] : {std::pair{1, 300}, std::pair{300, 1}}) {
+    writeFile(dir / "line.wld", noisyWorld("Line", width, height));
+    ASSERT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"line.wld"}).status);
+    EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"--thumbnail", "64", "line.wld", output}).status);
+    const auto map = pixels(dir / "Line.png");
+    EXPECT_EQ(thumbnailOf(map, width == 1 ? 1 : 64, height == 1 ? 1 : 64), pixels(output));
+  }
+  // No larger than the size: the map itself, whatever the size asked, also past
+  // 32 and 64 bits, where a size that wrapped would be 0 or 1.
+  for (const std::string size : {"3", "4", "4294967296", "4294967297", "18446744073709551616",
+                                 "18446744073709551617", "99999999999999999999"}) {
     EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"--thumbnail", size, "small.wld", output}).status);
     EXPECT_EQ(kSmallWorldPixels, pixels(output)) << size;
   }
@@ -465,6 +476,82 @@ TEST_F(FailureTest, ThumbnailFailuresLeaveTheOutputAsItWas) {
                 "cannot open");
   EXPECT_EQ("as it was", readFile(dir / "thumb.png"));
   EXPECT_EQ(before, listDir(dir.path()));
+  // Anything but a regular file is refused at once: a FIFO without a reader
+  // would hold the run, with one it would take the thumbnail.
+  fs::create_directory(dir / "folder.png");
+  expectFailure({"--thumbnail", "128", "w.wld", "folder.png"}, "folder.png", "is a folder");
+  const std::string device = kPosixShell ? "/dev/null" : "NUL";
+  expectFailure({"--thumbnail", "128", "w.wld", device}, device, "is not a regular file");
+#ifndef _WIN32
+  ASSERT_EQ(0, mkfifo((dir / "fifo.png").c_str(), 0600));
+  expectFailure({"--thumbnail", "128", "w.wld", "fifo.png"}, "fifo.png", "is not a regular file");
+  // A thumbnail that does not fit, whether a file size limit or a full disk
+  // says so, leaves the older one whole.
+  writeFile(dir / "noisy.wld", noisyWorld("Noisy", 300, 200));
+  expectFailure({"--thumbnail", "300", "noisy.wld", "thumb.png"}, "thumb.png", "File too large",
+                "ulimit -f 16");
+  EXPECT_EQ("as it was", readFile(dir / "thumb.png"));
+  if (access("/usr/bin/strace", X_OK) == 0) {
+    const Result full = runProcess(
+        "/usr/bin/strace", "strace",
+        {"-qq", "-o", "/dev/null", "-e", "trace=pwrite64", "-e", "inject=pwrite64:error=ENOSPC",
+         WLDMAP_EXE, "--thumbnail", "300", "noisy.wld", "thumb.png"},
+        dir.path());
+    EXPECT_EQ(2, full.status);
+    EXPECT_EQ("error: thumb.png: cannot write it: No space left on device\n", full.err);
+    EXPECT_EQ("as it was", readFile(dir / "thumb.png"));
+  }
+#endif
+}
+
+// A thumbnail is never written over its own world, whatever names it.
+TEST_F(FailureTest, ThumbnailIsNeverWrittenOverItsWorld) {
+  const std::string world = smallWorld("Home");
+  writeFile(dir / "w.wld", world);
+  std::vector<std::string> outputs{"w.wld", "./w.wld", dir / "w.wld"};
+#ifdef _WIN32
+  outputs.push_back("W.WLD");  // the case Windows folds
+#else
+  fs::create_symlink("w.wld", dir / "link.png");
+  fs::create_hard_link(dir / "w.wld", dir / "hard.png");
+  outputs.insert(outputs.end(), {"link.png", "hard.png"});
+#endif
+  for (const std::string& output : outputs) {
+    expectFailure({"--thumbnail", "16", "w.wld", output}, output,
+                  "is the world file itself; it is kept, and no thumbnail is written");
+    EXPECT_EQ(world, readFile(dir / "w.wld"));
+  }
+}
+
+// Two thumbnails written to one output at once, as two worlds of one name
+// would be: the output is one whole PNG, of one of them, and each run says
+// truly that it wrote its own.
+TEST_F(EndToEndTest, TwoThumbnailsOfOneOutputAtOnceLeaveOneWholeImage) {
+  // Alike in size, so that the two are written at the same time, and large,
+  // so that each takes many writes.
+  writeFile(dir / "a.wld", noisyWorld("A", 1000, 700));
+  writeFile(dir / "b.wld", noisyWorld("B", 999, 700));
+  for (const char* world : {"a", "b"}) {
+    ASSERT_EQ(0, runTool(dir.path(), WLDMAP_EXE,
+                         {"--thumbnail", "1000", std::string(world) + ".wld", world + std::string(".png")})
+                     .status);
+  }
+  const std::string a = readFile(dir / "a.png"), b = readFile(dir / "b.png");
+  for (int round = 0; round < 6; ++round) {
+    if (round % 3 == 1) writeFile(dir / "t.png", "an older thumbnail");
+    if (round % 3 == 2) writeFile(dir / "t.png", "");
+    Result first;
+    std::thread other([&] {
+      first = runTool(dir.path(), WLDMAP_EXE, {"--thumbnail", "1000", "a.wld", "t.png"});
+    });
+    const Result second = runTool(dir.path(), WLDMAP_EXE, {"--thumbnail", "1000", "b.wld", "t.png"});
+    other.join();
+    EXPECT_EQ(0, first.status) << first.err;
+    EXPECT_EQ(0, second.status) << second.err;
+    const std::string now = readFile(dir / "t.png");
+    EXPECT_TRUE(now == a || now == b) << "round " << round << ": " << now.size() << " bytes";
+    fs::remove(dir / "t.png");
+  }
 }
 
 TEST_F(FailureTest, TargetThatIsAFolderIsKept) {
