@@ -1,6 +1,7 @@
 #include "colors/colors.h"
 
 #include <charconv>
+#include <iomanip>
 
 namespace wldmap {
 
@@ -21,7 +22,7 @@ bool parseInt32(const std::string& token, int32_t& value) {
 
 // A token as it may be shown on a terminal: bytes outside printable ASCII are
 // escaped, and a long token is cut.
-std::string quoted(const std::string& token) {
+std::string escaped(const std::string& token) {
   constexpr size_t kShown = 40;
   static const char kHex[] = "0123456789abcdef";
   std::string shown = "\"";
@@ -57,6 +58,7 @@ std::string skipByteOrderMark(std::istream& in) {
 }  // namespace
 
 TileColorTable loadTileColors(std::istream& in, std::vector<std::string>& warnings) {
+  static_assert(kLongestToken >= 11, "-2147483648 is a token");
   TileColorTable table;
   const std::string encoding = skipByteOrderMark(in);
   if (!encoding.empty()) {
@@ -67,9 +69,11 @@ TileColorTable loadTileColors(std::istream& in, std::vector<std::string>& warnin
     int32_t values[5];
     int count = 0;
     std::string token;
-    while (count < 5 && in >> token) {
-      if (!parseInt32(token, values[count])) {
-        warnings.push_back("group " + std::to_string(group) + ": " + quoted(token) +
+    // A token is read no further than one byte past the longest: one that long
+    // is no number, and a file of one huge token is never held whole.
+    while (count < 5 && in >> std::setw(kLongestToken + 1) >> token) {
+      if (token.size() > size_t(kLongestToken) || !parseInt32(token, values[count])) {
+        warnings.push_back("group " + std::to_string(group) + ": " + escaped(token) +
                            " is not a 32-bit integer; this group and everything after it "
                            "are ignored");
         return table;

@@ -41,12 +41,17 @@ class TileColorTable {
   std::bitset<kTypes> present_;
 };
 
+// The longest token that may be a number, in bytes: a 32-bit integer takes 11
+// at most ("-2147483648"); the rest is room for leading zeros.
+constexpr int kLongestToken = 64;
+
 // Reads whitespace-separated groups of five integers (type, red, green, blue,
 // alpha), keeping the low 8 bits of each component and the groups of the types a
 // tile can have. A UTF-8 byte order mark at the
-// start is skipped. Stops at the first token that is not a 32-bit integer, keeping
-// the complete groups before it; that token (quoted safely for a terminal), an
-// incomplete last group and a UTF-16 file each add a line to `warnings`. Throws
+// start is skipped. Stops at the first token that is not a 32-bit integer, or
+// is longer than kLongestToken, keeping the complete groups before it; that
+// token (quoted safely for a terminal, its first bytes only), an incomplete
+// last group and a UTF-16 file each add a line to `warnings`. Throws
 // std::runtime_error when the stream fails before its end (unless its exception mask
 // makes it throw its own error first): a table cut short by a failed read is
 // never taken for the whole.

@@ -82,6 +82,46 @@ TEST(ColorsTest, BadTokenIsQuotedSafelyForATerminal) {
   }
 }
 
+// A token longer than any number may be is not one, whatever its digits, and
+// is read no further than that: a file of one endless token costs nothing.
+TEST(ColorsTest, TokensLongerThanAnyNumberAreBadAndNeverHeldWhole) {
+  const std::string padded = std::string(kLongestToken - 1, '0') + "5";
+  const Loaded fits = load("1 1 1 1 " + padded);
+  EXPECT_EQ((Color{1, 1, 1, 5}), lookup(fits.table, 1));
+  EXPECT_TRUE(fits.warnings.empty());
+  const Loaded tooLong = load("1 1 1 1 " + padded + "0");
+  EXPECT_EQ(0u, tooLong.table.size());
+  ASSERT_EQ(1u, tooLong.warnings.size());
+  EXPECT_EQ(0u, tooLong.warnings[0].find("group 1: \"" + std::string(40, '0') + "...\" is not"));
+
+  // One good group, then 64 MiB of digits handed out 64 KiB at a time.
+  class Digits : public std::streambuf {
+   public:
+    Digits() : chunk_(64 << 10, '7') {}
+    size_t given = 0;
+
+   protected:
+    int_type underflow() override {
+      if (given >= (size_t(64) << 20)) return traits_type::eof();
+      char* first = given == 0 ? group_ : chunk_.data();
+      setg(first, first, first + (given == 0 ? sizeof group_ - 1 : chunk_.size()));
+      given += size_t(egptr() - eback());
+      return traits_type::to_int_type(*gptr());
+    }
+
+   private:
+    char group_[13] = "0 1 2 3 255 ";
+    std::string chunk_;
+  } digits;
+  std::istream in(&digits);
+  std::vector<std::string> warnings;
+  const TileColorTable table = loadTileColors(in, warnings);
+  EXPECT_EQ(1u, table.size());
+  ASSERT_EQ(1u, warnings.size());
+  EXPECT_EQ(0u, warnings[0].find("group 2: \"" + std::string(40, '7') + "...\" is not"));
+  EXPECT_LE(digits.given, size_t(12 + (64 << 10)));
+}
+
 TEST(ColorsTest, ByteOrderMarks) {
   // Windows editors start a UTF-8 file with a mark; the file reads as without it.
   const Loaded utf8 = load("\xEF\xBB\xBF" "0 151 107 75 255\n");
