@@ -50,6 +50,7 @@ class Run {
       // A map that may not be written is refused before the world is read.
       const MapPath map = mapPath(index, world.header());
       guard_.checkMapPath(index, map.path, map.file);
+      about(map.path, [&] { platform::checkReplaceable(map.file); });
       out_ << "Reading world" << std::endl;
       const TileGrid grid = world.readGrid();
       out_ << "Loading colors" << std::endl;

@@ -119,7 +119,7 @@ void writePng(std::ostream& out, uint32_t width, uint32_t height, const PaintBan
 
 void savePng(const std::string& path, uint32_t width, uint32_t height,
              const PaintBand& paintBand, const PngWarningHandler& onWarning) {
-  platform::PendingFile file(path);
+  platform::PendingFile file(path, onWarning);
   writeTo(file, width, height, paintBand, onWarning);
 }
 

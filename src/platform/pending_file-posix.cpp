@@ -59,32 +59,53 @@ std::string linkOlderMap(const std::string& target) {
   return std::string();
 }
 
-// Gives the file on `fd` the mode of the older map (when there is one and it is
-// a regular file) and syncs it. Throws SystemError.
-void finish(int fd, const struct stat* older) {
+// Whether a failure to set a mode only means that the file system keeps none
+// (FAT through FUSE, phones over MTP, some network shares): for a file of the
+// user's own, EPERM says so too.
+bool keepsNoModes(int error, const struct stat& file) {
+  return error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP ||
+         (error == EPERM && file.st_uid == geteuid());
+}
+
+// Gives the file on `fd` the mode of the older map (when there is one, it is a
+// regular file and the modes differ) and syncs it. Throws SystemError.
+void finish(int fd, const struct stat* older, const WarningHandler& onWarning) {
   // A replaced map keeps its permissions: a private map stays private. A map
   // that was a symbolic link is replaced by a file of its own, which takes the
   // mode of any new map, not that of whatever the link pointed to.
-  if (older && S_ISREG(older->st_mode) && fchmod(fd, older->st_mode & 07777) != 0) {
-    throw SystemError(withReason("cannot set its permissions"));
+  struct stat now;
+  if (older && S_ISREG(older->st_mode) &&
+      (fstat(fd, &now) != 0 || (now.st_mode & 07777) != (older->st_mode & 07777)) &&
+      fchmod(fd, older->st_mode & 07777) != 0) {
+    if (!keepsNoModes(errno, now)) throw SystemError(withReason("cannot set its permissions"));
+    onWarning(withReason("cannot give it the older map's permissions") +
+              "; it has those of a new file");
   }
   int synced = fsync(fd);
   while (synced != 0 && errno == EINTR) synced = fsync(fd);
   if (synced != 0) throw SystemError(withReason("cannot write it"));
 }
 
+// Removes a file this save made, or names it to `onWarning` for the user to remove.
+void remove(const std::string& path, const WarningHandler& onWarning) {
+  if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+    onWarning(withReason("cannot remove " + path) + "; remove it by hand");
+  }
+}
+
 // Renames `path` over `target`, first giving an older map a second name when
 // there is one; the name, or empty. From then on only that copy is removed by
 // a signal. Throws SystemError, with the copy removed.
-std::string replace(const std::string& path, const std::string& target, bool older) {
+std::string replace(const std::string& path, const std::string& target, bool older,
+                    const WarningHandler& onWarning) {
   std::string backup = older ? linkOlderMap(target) : std::string();
   if (!backup.empty() && !watchFiles(path, backup)) {
-    unlink(backup.c_str());
+    remove(backup, onWarning);
     backup.clear();
   }
   if (std::rename(path.c_str(), target.c_str()) != 0) {
     const int error = errno;
-    if (!backup.empty()) unlink(backup.c_str());
+    if (!backup.empty()) remove(backup, onWarning);
     watchFiles(path, "");
     errno = error;
     throw SystemError(withReason("cannot replace it"));
@@ -95,7 +116,22 @@ std::string replace(const std::string& path, const std::string& target, bool old
 
 }  // namespace
 
-PendingFile::PendingFile(const std::string& target) : target_(target), handle_(-1) {
+void checkReplaceable(const std::string& target) {
+  struct stat old, folder;
+  if (lstat(target.c_str(), &old) != 0) return;  // nothing to replace
+  if (S_ISDIR(old.st_mode)) throw SystemError("cannot replace it: " + reasonText(EISDIR));
+  const size_t cut = target.find_last_of('/');
+  const std::string holder = cut == std::string::npos ? "." : target.substr(0, cut + 1);
+  const uid_t user = geteuid();
+  if (stat(holder.c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) && user != 0 &&
+      old.st_uid != user && folder.st_uid != user) {
+    throw SystemError("cannot replace it: " + reasonText(EPERM));
+  }
+}
+
+PendingFile::PendingFile(const std::string& target, const WarningHandler& onWarning)
+    : target_(target), onWarning_(onWarning), handle_(-1) {
+  checkReplaceable(target);
   withSignalsHeld([this, &target] {
     for (int attempt = 0;; ++attempt) {
       path_ = target + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(attempt);
@@ -117,7 +153,7 @@ PendingFile::~PendingFile() {
   withSignalsHeld([this] {
     if (!committed_) {
       if (handle_ >= 0) ::close(static_cast<int>(handle_));
-      unlink(path_.c_str());
+      remove(path_, onWarning_);
     }
     unwatchFiles();
   });
@@ -139,7 +175,7 @@ void PendingFile::commit() {
   struct stat old;
   const bool older = lstat(target_.c_str(), &old) == 0;
   const int fd = static_cast<int>(handle_);
-  finish(fd, older ? &old : nullptr);
+  finish(fd, older ? &old : nullptr, onWarning_);
   handle_ = -1;
   // Linux releases the descriptor even when close is interrupted, and the data
   // is synced already: only a real error is one.
@@ -148,7 +184,7 @@ void PendingFile::commit() {
   // Once renamed, the file is the map: no handler may remove it after that.
   std::string backup;
   withSignalsHeld([&] {
-    backup = replace(path_, target_, older);
+    backup = replace(path_, target_, older, onWarning_);
     committed_ = true;
   });
   const int error = folder.sync();
@@ -157,11 +193,14 @@ void PendingFile::commit() {
     // one removed, so that the map is as it was before the run. An older map
     // on a file system without hard links has no copy; the new map stays.
     if (error != 0 && !backup.empty()) {
-      std::rename(backup.c_str(), target_.c_str());
+      if (std::rename(backup.c_str(), target_.c_str()) != 0) {
+        onWarning_(withReason("cannot put the older map back from " + backup) +
+                   "; it is there still");
+      }
     } else if (error != 0 && !older) {
-      unlink(target_.c_str());
+      remove(target_, onWarning_);
     } else if (!backup.empty()) {
-      unlink(backup.c_str());
+      remove(backup, onWarning_);
     }
     unwatchFiles();
   });

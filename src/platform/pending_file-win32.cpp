@@ -9,7 +9,16 @@
 namespace wldmap {
 namespace platform {
 
-PendingFile::PendingFile(const std::string& target) : target_(target), handle_(-1) {
+void checkReplaceable(const std::string& target) {
+  const DWORD attributes = GetFileAttributesW(filePath(target).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    throw SystemError("cannot replace it: " + reasonText(ERROR_ACCESS_DENIED));
+  }
+}
+
+PendingFile::PendingFile(const std::string& target, const WarningHandler& onWarning)
+    : target_(target), onWarning_(onWarning), handle_(-1) {
+  checkReplaceable(target);
   std::wstring wide;
   for (int attempt = 0;; ++attempt) {
     path_ = target + ".tmp" + std::to_string(GetCurrentProcessId()) + "-" +
@@ -34,7 +43,9 @@ PendingFile::~PendingFile() {
   if (!committed_) {
     if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
     try {
-      DeleteFileW(filePath(path_).c_str());
+      if (!DeleteFileW(filePath(path_).c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        onWarning_(withReason("cannot remove " + path_) + "; remove it by hand");
+      }
     } catch (const SystemError&) {
       // The path resolved when the file was created; it cannot fail now.
     }

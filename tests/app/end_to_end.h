@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
@@ -40,6 +44,19 @@ inline Result runTool(const std::string& cwd, const std::string& argv0,
   shellArgs.insert(shellArgs.end(), args.begin(), args.end());
   return runProcess("/bin/bash", "sh", shellArgs, cwd);
 }
+
+#ifndef _WIN32
+// Runs the built tool in `cwd` as an ordinary user, who may neither open every
+// folder nor replace every file: dropped to nobody where the suite runs as
+// root, as the suite's own user otherwise. Every folder on the way must let
+// nobody through.
+inline Result runAsOrdinaryUser(const std::string& cwd, const std::vector<std::string>& args) {
+  if (geteuid() != 0) return runProcess(WLDMAP_EXE, WLDMAP_EXE, args, cwd);
+  std::vector<std::string> all{"--reuid=65534", "--regid=65534", "--clear-groups", WLDMAP_EXE};
+  all.insert(all.end(), args.begin(), args.end());
+  return runProcess("/usr/bin/setpriv", "setpriv", all, cwd);
+}
+#endif
 
 inline const std::string kUsage =
     "You idiot! Don't run this program directly! You're supposed to click and drag the .wld "

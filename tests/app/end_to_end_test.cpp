@@ -717,6 +717,104 @@ TEST_F(EndToEndTest, ReplacedMapKeepsItsPermissionsAndANewOneFollowsTheUmask) {
   EXPECT_EQ("#!/bin/sh\n", readFile(dir / "program"));
 }
 
+// On a file system without modes (FAT through FUSE, phones over MTP, some
+// shares), setting the older map's mode fails with ENOSYS or ENOTSUP, or with
+// EPERM for the user's own file: the map is written all the same, with a
+// warning. Where the modes match already, none is set; a real failure to set
+// one stays an error that keeps the older map.
+TEST_F(EndToEndTest, ModesAFileSystemCannotKeepAreAWarningNotAFailure) {
+  if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace";
+  writeFile(dir / "w.wld", smallWorld("Home"));
+  const std::string warning =
+      "warning: Home.png: cannot give it the older map's permissions: ";
+  const struct {
+    fs::perms older;
+    const char* error;
+    int status;
+    std::string err;
+  } cases[] = {
+      {fs::perms(0644), "ENOSYS", 0, ""},  // as a new map's: not set at all
+      {fs::perms(0600), "ENOSYS", 0, warning + "Function not implemented; it has those of a new file\n"},
+      {fs::perms(0600), "EOPNOTSUPP", 0, warning + "Operation not supported; it has those of a new file\n"},
+      {fs::perms(0600), "EPERM", 0, warning + "Operation not permitted; it has those of a new file\n"},
+      {fs::perms(0600), "EIO", 2, "error: Home.png: cannot set its permissions: Input/output error\n"},
+  };
+  for (const auto& c : cases) {
+    writeFile(dir / "Home.png", "the old map");
+    fs::permissions(dir / "Home.png", c.older);
+    const Result r = runProcess(
+        "/bin/bash", "sh",
+        {"-c", "umask 022 && exec /usr/bin/env ASAN_OPTIONS=detect_leaks=0 /usr/bin/strace -qq -o trace "
+               "-e trace=fchmod -e inject=fchmod:error=" + std::string(c.error) + " \"$0\" w.wld",
+         WLDMAP_EXE},
+        dir.path());
+    EXPECT_EQ(c.status, r.status) << c.error;
+    EXPECT_EQ(c.err, r.err) << c.error;
+    EXPECT_EQ(c.err.empty(), readFile(dir / "trace").empty()) << readFile(dir / "trace");
+    if (c.status == 0) {
+      EXPECT_EQ(kSmallWorldPixels, pixels(dir / "Home.png")) << c.error;
+    } else {
+      EXPECT_EQ("the old map", readFile(dir / "Home.png"));
+    }
+    EXPECT_EQ((std::vector<std::string>{"Home.png", "trace", "w.wld"}), listDir(dir.path()));
+  }
+}
+
+// A folder whose sync fails cannot make the rename last: the run says so and
+// leaves the folder as it was, the older map put back, or, where there was
+// none, the new one removed.
+TEST_F(FailureTest, FolderThatCannotBeSyncedIsLeftAsItWas) {
+  if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace";
+  writeFile(dir / "w.wld", smallWorld("Home"));
+  for (const bool older : {true, false}) {
+    if (older) writeFile(dir / "Home.png", "the old map");
+    const std::vector<std::string> before = listDir(dir.path());
+    // The first fsync is the map's own, the second the folder's.
+    const Result r = runProcess("/usr/bin/env", "env",
+                                {"ASAN_OPTIONS=detect_leaks=0", "/usr/bin/strace", "-qq", "-o",
+                                 "/dev/null", "-e", "trace=fsync", "-e",
+                                 "inject=fsync:error=EIO:when=2", WLDMAP_EXE, "w.wld"},
+                                dir.path());
+    EXPECT_EQ(2, r.status) << older;
+    EXPECT_EQ("error: Home.png: cannot sync its folder: Input/output error\n", r.err);
+    EXPECT_EQ(before, listDir(dir.path())) << older;
+    EXPECT_EQ(older ? "the old map" : "", readFile(dir / "Home.png"));
+    fs::remove(dir / "Home.png");
+  }
+}
+
+// What an ordinary user may do in folders the user does not own. A map of
+// another user's in a shared folder with the sticky bit (as /tmp) cannot be
+// replaced: refused as soon as the header names it, before anything is made,
+// so that nothing is left that this user could not remove. A folder the user may write but not read is
+// written, though it cannot be synced.
+TEST_F(FailureTest, FoldersOfOtherUsersAsAnOrdinaryUser) {
+  fs::permissions(dir.path(), fs::perms(0755));
+  fs::create_directory(dir / "shared");
+  fs::permissions(dir / "shared", fs::perms(01777));
+  writeFile(dir / "shared/w.wld", smallWorld("Home"));
+  writeFile(dir / "shared/Home.png", "another user's map");
+  fs::permissions(dir / "shared/Home.png", fs::perms(0666));
+  if (getuid() == 0) {
+    // Another user's map, as the ordinary user sees it.
+    ASSERT_EQ(0, chown((dir / "shared/Home.png").c_str(), 1, 1));
+    const Result r = runAsOrdinaryUser(dir / "shared", {"w.wld"});
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ("error: Home.png: cannot replace it: Operation not permitted\n", r.err);
+    EXPECT_EQ("Parsing header\n", r.out);  // refused before the world is read
+    EXPECT_EQ((std::vector<std::string>{"Home.png", "w.wld"}), listDir(dir / "shared"));
+    EXPECT_EQ("another user's map", readFile(dir / "shared/Home.png"));
+  }
+  fs::create_directory(dir / "drop");
+  writeFile(dir / "drop/w.wld", smallWorld("Home"));
+  fs::permissions(dir / "drop", fs::perms(0333));
+  const Result r = runAsOrdinaryUser(dir / "drop", {"w.wld"});
+  fs::permissions(dir / "drop", fs::perms(0755));
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(kSmallWorldPixels, pixels(dir / "drop/Home.png"));
+  EXPECT_EQ((std::vector<std::string>{"Home.png", "w.wld"}), listDir(dir / "drop"));
+}
+
 // Anything but a regular file named as a world is refused at once, without
 // waiting on it: a FIFO would otherwise hold the run for good.
 TEST_F(FailureTest, FifoIsNotReadAsAWorld) {
