@@ -6,8 +6,13 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+#include <string>
+#include <vector>
 
 #include "platform/input_stream.h"
 #include "support/tempdir.h"
@@ -52,6 +57,39 @@ TEST(PlatformTest, FileIdentityFollowsLinks) {
   EXPECT_FALSE(target == platform::fileId(dir / "other"));
   EXPECT_FALSE(platform::fileId(dir / "dangling"));
   EXPECT_FALSE(platform::fileId(dir / "none"));
+}
+
+// Files on two file systems may have the same inode number, as the first files
+// of two fresh tmpfs mounts do: they are two files all the same, or a world on
+// one would be taken for a map on the other.
+TEST(PlatformTest, FilesOfOneNumberOnTwoFileSystemsAreTwoFiles) {
+  EXPECT_FALSE((platform::FileId{1, 7}) == (platform::FileId{2, 7}));
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount file systems";
+  TempDir dir;
+  // Unmounted on every way out, before the folder is removed.
+  struct Mounts {
+    std::vector<std::string> points;
+    ~Mounts() {
+      for (const std::string& point : points) umount(point.c_str());
+    }
+  } mounts;
+  for (const char* name : {"a", "b"}) {
+    ASSERT_EQ(0, mkdir((dir / name).c_str(), 0755));
+    if (mount("tmpfs", (dir / name).c_str(), "tmpfs", 0, "size=64k") != 0) {
+      GTEST_SKIP() << "cannot mount tmpfs here";
+    }
+    mounts.points.push_back(dir / name);
+  }
+  writeFile(dir / "a/w.wld", "a world");
+  writeFile(dir / "b/Home.png", "a map");
+  struct stat a, b;
+  ASSERT_EQ(0, stat((dir / "a/w.wld").c_str(), &a));
+  ASSERT_EQ(0, stat((dir / "b/Home.png").c_str(), &b));
+  const auto world = platform::fileId(dir / "a/w.wld");
+  const auto map = platform::fileId(dir / "b/Home.png");
+  if (a.st_ino != b.st_ino) GTEST_SKIP() << "the two files have different numbers here";
+  ASSERT_TRUE(world && map);
+  EXPECT_FALSE(*world == *map);
 }
 #endif
 
