@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # A mutation sweep: puts each mutant of tools/mutants.txt (a small, plausible
 # programmer error in the tool's own code) into the source, one at a time,
-# rebuilds build-mutate/ incrementally, runs the test suite with a timeout, and
-# puts the file back exactly as it was. A mutant the suite does not notice
-# survived: a test is missing. One line per mutant, then the counts:
+# rebuilds incrementally, runs the test suite with a timeout, and puts the file
+# back exactly as it was. A mutant the suite does not notice survived: a test is
+# missing. Mutants of the code that only the Windows build compiles
+# (src/explorer, the -win32 files) are built in build-mutate-windows/ and judged
+# by the Windows suite under Wine; the others in build-mutate/ by the Linux
+# suite. One line per mutant, each build's apart, then the counts:
 #   killed     NAME: by TEST           the suite noticed it
 #   SURVIVED   NAME: ERROR             it did not
 #   equivalent NAME: REASON            marked so in the list, not run
 #   STALE      NAME: WHY               its text is gone from the source (the list
 #                                      needs mending)
-#   mutants: K killed, S survived, E equivalent
+#   linux mutants: K killed, S survived, E equivalent
+#   windows mutants: K killed, S survived, E equivalent
 #
 #   bash tools/mutate.sh [MUTANTS_FILE] [NAME ...]
 # Exit status 0 only when no mutant survived and none is stale.
@@ -18,14 +22,38 @@ cd "$(dirname "$0")/.."
 list=${1:-tools/mutants.txt}
 shift || true
 only=("$@")
-build=build-mutate
 jobs=$(nproc)
 
 [ -f "$list" ] || { echo "no mutant list $list" >&2; exit 2; }
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DWLDMAP_TESTS=ON >/dev/null || exit 2
-cmake --build "$build" -j "$jobs" >/dev/null || { echo "the tree does not build" >&2; exit 2; }
-ctest --test-dir "$build" -j "$jobs" --timeout 300 >/dev/null ||
-  { echo "the suite fails without any mutant; mend that first" >&2; exit 2; }
+
+# The list: blocks of "key value" lines separated by blank lines; # starts a
+# comment line. Each mutant goes to the build that compiles its file.
+names=() files=() errors=() froms=() tos=() equals=()
+name='' file='' error='' from='' to='' equal=''
+flush() {
+  if [ -n "$name" ] &&
+     { [ ${#only[@]} -eq 0 ] || [[ " ${only[*]} " == *" $name "* ]]; }; then
+    names+=("$name") files+=("$file") errors+=("$error") froms+=("$from") tos+=("$to")
+    equals+=("$equal")
+  fi
+  name='' file='' error='' from='' to='' equal=''
+}
+while IFS= read -r line || [ -n "$line" ]; do
+  case "$line" in
+    '#'*) ;;
+    '') flush ;;
+    mutant\ *) name=${line#mutant } ;;
+    file\ *) file=${line#file } ;;
+    error\ *) error=${line#error } ;;
+    from\ *) from=${line#from } ;;
+    to\ *) to=${line#to } ;;
+    to) to='' ;;
+    equivalent\ *) equal=${line#equivalent } ;;
+    *) echo "$list: cannot read the line: $line" >&2; exit 2 ;;
+  esac
+done <"$list"
+flush
+windows_only() { [[ $1 == src/explorer/* || $1 == *-win32.cpp ]]; }
 
 # The file under mutation and its copy, put back on any way out.
 target='' saved=$(mktemp)
@@ -33,15 +61,15 @@ restore() { if [ -n "$target" ]; then cat "$saved" >"$target"; target=''; fi; }
 trap 'restore; rm -f "$saved"' EXIT
 trap 'exit 130' INT TERM
 
-killed=0 survived=0 equivalent=0 stale=0
+killed=0 survived=0 equivalent=0 stale=0 failed=0
 # Decodes a mutant's text: \n is a line break, \\ a backslash.
 decode() { printf '%b' "$1"; }
 
+# Runs mutant number i against the build tree $build.
 run_mutant() {
-  local name=$1 file=$2 error=$3 from=$4 to=$5 equal=$6
-  if [ ${#only[@]} -gt 0 ] && [[ " ${only[*]} " != *" $name "* ]]; then return; fi
-  if [ -n "$equal" ]; then
-    printf 'equivalent %s: %s\n' "$name" "$equal"
+  local i=$1 name=${names[$1]} file=${files[$1]} error=${errors[$1]}
+  if [ -n "${equals[$i]}" ]; then
+    printf 'equivalent %s: %s\n' "$name" "${equals[$i]}"
     equivalent=$((equivalent + 1))
     return
   fi
@@ -53,7 +81,7 @@ run_mutant() {
   local text old new
   # Read whole, keeping the final line break ($(...) would drop it).
   text=$(cat "$file"; printf x) && text=${text%x}
-  old=$(decode "$from") && new=$(decode "$to")
+  old=$(decode "${froms[$i]}") && new=$(decode "${tos[$i]}")
   local without=${text//"$old"/}
   local count=$(((${#text} - ${#without}) / ${#old}))
   if [ "$count" -ne 1 ]; then
@@ -87,31 +115,45 @@ run_mutant() {
   fi
 }
 
-# The list: blocks of "key value" lines separated by blank lines; # starts a
-# comment line.
-name='' file='' error='' from='' to='' equal=''
-flush() {
-  if [ -n "$name" ]; then run_mutant "$name" "$file" "$error" "$from" "$to" "$equal"; fi
-  name='' file='' error='' from='' to='' equal=''
+# Runs every mutant of one build ("linux" or "windows") and prints its counts.
+sweep() {
+  local system=$1 i any=0
+  for i in "${!names[@]}"; do
+    if [ "$system" = windows ] && windows_only "${files[$i]}"; then any=1; fi
+    if [ "$system" = linux ] && ! windows_only "${files[$i]}"; then any=1; fi
+  done
+  [ "$any" -eq 1 ] || return 0
+  echo "== $system"
+  if [ "$system" = linux ]; then
+    build=build-mutate
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DWLDMAP_TESTS=ON >/dev/null &&
+      cmake --build "$build" -j "$jobs" >/dev/null ||
+      { echo "the tree does not build" >&2; failed=1; return; }
+    ctest --test-dir "$build" -j "$jobs" --timeout 300 >/dev/null ||
+      { echo "the linux suite fails without any mutant; mend that first" >&2; failed=1; return; }
+  else
+    build=build-mutate-windows
+    # Builds the tree and runs its suite once, which must pass.
+    export WINEPREFIX=$(pwd)/$build/wine
+    bash tools/build-windows.sh --test --out "$build" >/dev/null ||
+      { echo "the Windows build or its suite fails without any mutant" >&2; failed=1; return; }
+    # One Wine server for the sweep; it is stopped on the way out with the rest.
+    source tools/wine-session.sh
+    trap 'restore; rm -f "$saved"; wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
+  fi
+  killed=0 survived=0 equivalent=0
+  for i in "${!names[@]}"; do
+    if windows_only "${files[$i]}"; then [ "$system" = windows ] || continue
+    else [ "$system" = linux ] || continue; fi
+    run_mutant "$i"
+  done
+  # The build tree is left as the real source builds it.
+  cmake --build "$build" -j "$jobs" >/dev/null 2>&1
+  echo "$system mutants: $killed killed, $survived survived, $equivalent equivalent"
+  [ "$survived" -eq 0 ] || failed=1
 }
-while IFS= read -r line || [ -n "$line" ]; do
-  case "$line" in
-    '#'*) ;;
-    '') flush ;;
-    mutant\ *) name=${line#mutant } ;;
-    file\ *) file=${line#file } ;;
-    error\ *) error=${line#error } ;;
-    from\ *) from=${line#from } ;;
-    to\ *) to=${line#to } ;;
-    to) to='' ;;
-    equivalent\ *) equal=${line#equivalent } ;;
-    *) echo "$list: cannot read the line: $line" >&2; exit 2 ;;
-  esac
-done <"$list"
-flush
 
-# The build tree is left as the real source builds it.
-cmake --build "$build" -j "$jobs" >/dev/null 2>&1
+sweep linux
+sweep windows
 [ "$stale" -eq 0 ] || echo "stale: $stale (their text is no longer in the source)"
-echo "mutants: $killed killed, $survived survived, $equivalent equivalent"
-[ "$survived" -eq 0 ] && [ "$stale" -eq 0 ]
+[ "$failed" -eq 0 ] && [ "$stale" -eq 0 ]
