@@ -21,6 +21,9 @@ const char kUsage[] =
     "You idiot! Don't run this program directly! You're supposed to click and drag the .wld "
     "over the .exe!";
 
+// What follows "wldmap" on the command line for maps.
+const char kMapOperands[] = "WORLD.wld [MORE.wld ...]";
+
 // Writes "Unknown wall type" for every tile whose wall has no colour.
 void reportUnknownWalls(const MapPainter& painter, std::ostream& out) {
   // One flush when the stage ends, not one per line: a world full of unknown
@@ -62,7 +65,7 @@ class Run {
       reportUnknownWalls(painter, out_);
       saveMap(index, world.header(), painter, map);
     } catch (const Failure& failure) {
-      err_ << "error: " << failure.file() << ": " << failure.what() << std::endl;
+      reportFailure(err_, failure);
       return false;
     }
     out_ << "Done!" << std::endl;
@@ -106,7 +109,7 @@ class Run {
     about(map.path, [&] {
       savePng(map.file, static_cast<uint32_t>(header.width), static_cast<uint32_t>(header.height),
               std::cref(painter), [this, &map](const std::string& warning) {
-                err_ << "warning: " << map.path << ": " << warning << std::endl;
+                reportWarning(err_, map.path, warning);
               });
     });
     guard_.recordMap(index, map.file);
@@ -131,7 +134,7 @@ std::string helpText() {
     places += folder.empty() ? "  the folder of the running executable\n"
                              : "  " + folder + " from the running executable's folder\n";
   }
-  return "Usage: wldmap WORLD.wld [MORE.wld ...]\n"
+  return std::string("Usage: wldmap ") + kMapOperands + "\n"
          "Turns each saved tile world into a PNG map, one pixel per cell: a background by\n"
          "depth, then the cell's wall, tile and water or lava.\n"
          "\n"
@@ -154,7 +157,7 @@ std::string helpText() {
          "\n"
          "  -h, --help     show this help and exit\n"
          "  --version      show the version and exit\n"
-         "  --thumbnail SIZE WORLD.wld OUTPUT.png\n"
+         "  " + kThumbnailOperands + "\n"
          "                 write to OUTPUT the map scaled down to at most SIZE pixels a\n"
          "                 side, and nothing else; for file managers' thumbnail\n"
          "                 services (wldmap.thumbnailer). Windows Explorer's come from\n"
@@ -174,7 +177,7 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
   };
   if (args.size() < 2) {
     out << kUsage << std::endl;
-    err << "usage: wldmap WORLD.wld [MORE.wld ...]; wldmap --help explains" << std::endl;
+    err << "usage: wldmap " << kMapOperands << "; wldmap --help explains" << std::endl;
     return finish(1);
   }
   // Typed in a terminal, not dropped: they answer at once, without waiting.

@@ -1,8 +1,7 @@
 #include "app/map_guard.h"
 
 #include "app/stages.h"
-#include "platform/file_names.h"
-#include "platform/system_error.h"
+#include "platform/platform.h"
 
 namespace wldmap {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/file_identity.h"
+#include "platform/platform.h"
 
 namespace wldmap {
 

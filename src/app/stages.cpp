@@ -5,7 +5,6 @@
 #include <memory>
 #include <optional>
 
-#include "platform/input_stream.h"
 #include "platform/platform.h"
 
 namespace wldmap {
@@ -13,8 +12,6 @@ namespace wldmap {
 namespace {
 
 namespace fs = std::filesystem;
-
-const char kColorFileName[] = "tilecolors.txt";
 
 // A candidate as given, and its full path.
 struct Candidate {
@@ -53,6 +50,14 @@ void refuseIrregular(const platform::InputFile& file, const std::string& kind,
 }
 
 }  // namespace
+
+void reportFailure(std::ostream& err, const Failure& failure) {
+  err << "error: " << failure.file() << ": " << failure.what() << std::endl;
+}
+
+void reportWarning(std::ostream& err, const std::string& file, const std::string& what) {
+  err << "warning: " << file << ": " << what << std::endl;
+}
 
 std::vector<std::string> colorFileCandidates(const std::string& toolFolder,
                                              const std::vector<std::string>& dataFolders) {
@@ -104,7 +109,7 @@ TileColorTable readColors(const std::vector<std::string>& candidates, std::ostre
     std::vector<std::string> found;
     TileColorTable colors = loadTileColors(in, found);
     for (const std::string& warning : found) {
-      if (warnings) *warnings << "warning: " << file->path << ": " << warning << std::endl;
+      if (warnings) reportWarning(*warnings, file->path, warning);
     }
     return colors;
   });

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "colors/colors.h"
-#include "platform/input_file.h"
+#include "platform/platform.h"
 #include "render/thumbnail.h"
 #include "world/world.h"
 
@@ -27,7 +27,9 @@ class Failure : public std::runtime_error {
   std::string file_;
 };
 
-// Runs `step`; whatever it throws is reported as a failure about `file`.
+// Runs `step`; what it throws because of the file (a failed call, a damaged
+// world, no memory) is reported as a failure about `file`. A logic error is no
+// fault of the file: it passes through as the bug it is.
 template <typename Step>
 auto about(const std::string& file, Step step) -> decltype(step()) {
   try {
@@ -36,10 +38,16 @@ auto about(const std::string& file, Step step) -> decltype(step()) {
     throw;
   } catch (const std::bad_alloc&) {
     throw Failure(file, "not enough memory");
-  } catch (const std::exception& e) {
+  } catch (const std::runtime_error& e) {
     throw Failure(file, e.what());
   }
 }
+
+// The line a failure is reported with: "error: <file>: <what>".
+void reportFailure(std::ostream& err, const Failure& failure);
+
+// The line a warning is reported with: "warning: <file>: <what>".
+void reportWarning(std::ostream& err, const std::string& file, const std::string& what);
 
 // A world file open for reading, its header read.
 class WorldFile {

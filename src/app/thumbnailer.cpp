@@ -11,7 +11,7 @@
 
 namespace wldmap {
 
-const char kThumbnailUsage[] = "usage: wldmap --thumbnail SIZE WORLD.wld OUTPUT.png";
+const char kThumbnailOperands[] = "--thumbnail SIZE WORLD.wld OUTPUT.png";
 
 namespace {
 
@@ -34,7 +34,7 @@ int runThumbnailer(const std::vector<std::string>& args,
                    const std::vector<std::string>& colorCandidates, std::ostream& err) {
   uint32_t size = 0;
   if (args.size() != 5 || !parseSize(args[2], size)) {
-    err << kThumbnailUsage << std::endl;
+    err << "usage: wldmap " << kThumbnailOperands << std::endl;
     return 1;
   }
   const std::string& worldPath = args[3];
@@ -52,11 +52,11 @@ int runThumbnailer(const std::vector<std::string>& args,
     about(output, [&] {
       writePngInPlace(outputFile, thumbnail.size().width, thumbnail.size().height,
                       std::cref(thumbnail), [&](const std::string& warning) {
-                        err << "warning: " << output << ": " << warning << std::endl;
+                        reportWarning(err, output, warning);
                       });
     });
   } catch (const Failure& failure) {
-    err << "error: " << failure.file() << ": " << failure.what() << std::endl;
+    reportFailure(err, failure);
     return 2;
   }
   return 0;

@@ -8,8 +8,9 @@
 
 namespace wldmap {
 
-// The usage line of the thumbnailer, as --help and a usage error give it.
-extern const char kThumbnailUsage[];
+// What follows "wldmap" on the command line for a thumbnail, as --help and a
+// usage error give it.
+extern const char kThumbnailOperands[];
 
 // Runs args = {program, "--thumbnail", SIZE, WORLD, OUTPUT}: writes to OUTPUT,
 // in place and only once it is complete, a PNG of WORLD's map scaled down so

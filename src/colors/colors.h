@@ -41,6 +41,9 @@ class TileColorTable {
   std::bitset<kTypes> present_;
 };
 
+// The name of the colour file, wherever it is looked for.
+constexpr char kColorFileName[] = "tilecolors.txt";
+
 // The longest token that may be a number, in bytes: a 32-bit integer takes 11
 // at most ("-2147483648"); the rest is room for leading zeros.
 constexpr int kLongestToken = 64;

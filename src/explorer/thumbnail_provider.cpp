@@ -12,8 +12,7 @@
 
 #include "colors/colors.h"
 #include "model/paint_band.h"
-#include "platform/input_stream.h"
-#include "platform/wide_paths.h"
+#include "platform/platform.h"
 #include "render/thumbnail.h"
 #include "world/world.h"
 
@@ -26,26 +25,8 @@ namespace {
 
 // The folder this DLL was loaded from, in UTF-8, ending in its separator.
 std::string moduleFolder() {
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExW(
-          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          reinterpret_cast<LPCWSTR>(&moduleFolder), &module)) {
-    return std::string();
-  }
-  // A path of any length: the buffer grows until the name fits.
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return std::string();
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    if (path.size() >= 32768) return std::string();
-    path.resize(path.size() * 2);
-  }
-  const std::string utf8 = platform::narrow(path.data(), path.size());
-  return utf8.substr(0, utf8.find_last_of('\\') + 1);
+  const std::string path = platform::modulePath(reinterpret_cast<const void*>(&moduleFolder));
+  return path.substr(0, path.find_last_of('\\') + 1);
 }
 
 // The colour table from tilecolors.txt beside the DLL, read at the first
@@ -55,7 +36,7 @@ const TileColorTable* colorTable() {
   static std::optional<TileColorTable> table;
   std::call_once(once, [] {
     try {
-      platform::InputFileStream in(moduleFolder() + "tilecolors.txt");
+      platform::InputFileStream in(moduleFolder() + kColorFileName);
       std::vector<std::string> warnings;  // nobody to show them to
       if (in.file().isRegular()) table = loadTileColors(in, warnings);
     } catch (...) {
@@ -78,8 +59,8 @@ ReadBytes streamReader(IStream* stream, uint64_t& size) {
   size = stat.cbSize.QuadPart;
   return [stream, size, offset = uint64_t(0)](char* out, size_t count) mutable -> size_t {
     // One call reads at most what a ULONG counts.
-    const auto asked =
-        static_cast<ULONG>(std::min<uint64_t>({count, size - offset, uint64_t(1) << 30}));
+    const auto asked = static_cast<ULONG>(
+        std::min<uint64_t>({count, size - offset, uint64_t{platform::kLargestCall}}));
     if (asked == 0) return 0;
     ULONG got = 0;
     if (FAILED(stream->Read(out, asked, &got)) || got > asked) {

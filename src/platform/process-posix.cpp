@@ -1,6 +1,15 @@
-#include "platform/process.h"
-
 #include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iterator>
+
+#include "platform/process.h"
+#include "platform/seam.h"
 
 namespace wldmap {
 namespace platform {
@@ -15,6 +24,132 @@ void prepareProcess() {
 
 std::vector<std::string> arguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
+}
+
+unsigned long processNumber() { return static_cast<unsigned long>(getpid()); }
+
+// Where the executable and its data are.
+
+std::string executablePath(const std::string& argv0) {
+  if (!WLDMAP_PORTABLE) {
+    // Linux names the running executable here; other systems have no such link.
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) return exe.string();
+  }
+  return startedPath(argv0);
+}
+
+std::string startedPath(const std::string& argv0) {
+  namespace fs = std::filesystem;
+  if (argv0.empty()) return std::string();
+  std::error_code error;
+  if (argv0.find('/') != std::string::npos) {
+    const fs::path absolute = fs::absolute(argv0, error);
+    return error ? std::string() : absolute.string();
+  }
+  const char* path = std::getenv("PATH");
+  std::string folders = path ? path : "";
+  for (size_t start = 0; start <= folders.size();) {
+    const size_t end = std::min(folders.find(':', start), folders.size());
+    // An empty entry in PATH is the current folder.
+    const std::string folder = end == start ? "." : folders.substr(start, end - start);
+    const std::string candidate = folder + "/" + argv0;
+    if (access(candidate.c_str(), X_OK) == 0 && fs::is_regular_file(candidate, error)) {
+      const fs::path absolute = fs::absolute(candidate, error);
+      return error ? std::string() : absolute.string();
+    }
+    start = end + 1;
+  }
+  return std::string();
+}
+
+std::vector<std::string> dataFolders(const std::string& exeFolder) {
+  return {exeFolder, exeFolder + "../share/wldmap/"};
+}
+
+// Signals.
+
+namespace {
+
+// The files the handler removes. Written only while the clean-up signals are
+// held, read only by the handler; empty when unused.
+char temporaryPath[PATH_MAX];
+char copyPath[PATH_MAX];
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr size_t kCleanupCount = std::size(kCleanupSignals);
+struct sigaction previousActions[kCleanupCount];
+bool watching = false;
+
+extern "C" void removeFilesAndDie(int signal) {
+  if (temporaryPath[0] != '\0') unlink(temporaryPath);
+  if (copyPath[0] != '\0') unlink(copyPath);
+  // The action was reset to the default on entry (SA_RESETHAND) and the signal is
+  // not blocked (SA_NODEFER), so raising it again ends the process with its status.
+  raise(signal);
+}
+
+// Copies a path into one of the handler's buffers; false when it does not fit.
+bool keep(char (&buffer)[PATH_MAX], const std::string& path) {
+  if (path.size() >= PATH_MAX) return false;  // no call could use it anyway
+  std::memcpy(buffer, path.c_str(), path.size() + 1);
+  return true;
+}
+
+}  // namespace
+
+struct HeldSignals::Previous {
+  sigset_t mask;
+};
+
+HeldSignals::HeldSignals() : previous_(std::make_unique<Previous>()) {
+  sigset_t held;
+  sigemptyset(&held);
+  for (int signal : kCleanupSignals) sigaddset(&held, signal);
+  pthread_sigmask(SIG_BLOCK, &held, &previous_->mask);
+}
+
+HeldSignals::~HeldSignals() { pthread_sigmask(SIG_SETMASK, &previous_->mask, nullptr); }
+
+void withSignalsHeld(const std::function<void()>& step) {
+  const HeldSignals held;
+  step();
+}
+
+bool watchFiles(const std::string& temporary, const std::string& copy) {
+  if (!keep(temporaryPath, temporary) || !keep(copyPath, copy)) {
+    unwatchFiles();
+    return false;
+  }
+  if (watching) return true;
+  struct sigaction action {};
+  action.sa_handler = removeFilesAndDie;
+  action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
+  sigemptyset(&action.sa_mask);
+  for (size_t i = 0; i < kCleanupCount; ++i) {
+    sigaction(kCleanupSignals[i], nullptr, &previousActions[i]);
+    // A signal the caller chose to ignore (nohup) stays ignored.
+    if (previousActions[i].sa_handler != SIG_IGN) sigaction(kCleanupSignals[i], &action, nullptr);
+  }
+  watching = true;
+  return true;
+}
+
+void unwatchFiles() {
+  temporaryPath[0] = copyPath[0] = '\0';
+  if (!watching) return;
+  watching = false;
+  for (size_t i = 0; i < kCleanupCount; ++i) sigaction(kCleanupSignals[i], &previousActions[i], nullptr);
+}
+
+std::thread startThread(std::function<void()> job) {
+  // A new thread starts with its creator's signal mask: it is started with the
+  // clean-up signals held, and keeps them held, so that they always reach the
+  // main thread. Every other signal stays as it was; a fault such as SIGSEGV
+  // must never be held back.
+  std::thread thread;
+  withSignalsHeld([&] { thread = std::thread(std::move(job)); });
+  return thread;
 }
 
 }  // namespace platform

@@ -1,7 +1,10 @@
-// The process's start: how it is set up for the run, and its arguments.
+// The process: how it is set up for the run, its arguments, where its
+// executable and data files are, and its helper threads.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace wldmap {
@@ -14,6 +17,26 @@ void prepareProcess();
 
 // The program's arguments as UTF-8, argument 0 first.
 std::vector<std::string> arguments(int argc, char** argv);
+
+// The running executable's path: as the system reports it where it can, else the
+// started path `argv0` found as a shell finds it (against the current folder
+// when it names a folder, else along PATH); empty when neither tells.
+std::string executablePath(const std::string& argv0);
+
+#ifdef _WIN32
+// The path of the DLL that holds `address`, or with nullptr the executable's,
+// of any length; empty when the system cannot tell.
+std::string modulePath(const void* address);
+#endif
+
+// The folders after the started path's own where data files are looked for,
+// given the executable's folder: beside it, and where an install puts them.
+std::vector<std::string> dataFolders(const std::string& exeFolder);
+
+// Starts `job` on a new thread that leaves the process's signals to the others:
+// SIGINT and the like must reach the main thread, which holds them back around
+// creating and renaming the map's temporary file.
+std::thread startThread(std::function<void()> job);
 
 }  // namespace platform
 }  // namespace wldmap

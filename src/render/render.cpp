@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/compiler.h"
+#include "platform/platform.h"
 
 namespace wldmap {
 

@@ -495,12 +495,12 @@ TEST_F(FailureTest, ThumbnailFailuresLeaveTheOutputAsItWas) {
   if (access("/usr/bin/strace", X_OK) == 0) {
     const Result full = runProcess(
         "/usr/bin/strace", "strace",
-        {"-qq", "-o", "/dev/null", "-e", "trace=pwrite64", "-e", "inject=pwrite64:error=ENOSPC",
+        {"-qq", "-o", "/dev/null", "-e", "trace=write", "-e", "inject=write:error=ENOSPC:when=1",
          WLDMAP_EXE, "--thumbnail", "300", "noisy.wld", "thumb.png"},
         dir.path());
     EXPECT_EQ(2, full.status);
     EXPECT_EQ("error: thumb.png: cannot write it: No space left on device\n", full.err);
-    EXPECT_EQ("as it was", readFile(dir / "thumb.png"));
+    EXPECT_TRUE(readFile(dir / "thumb.png") == "as it was");
   }
 #endif
 }

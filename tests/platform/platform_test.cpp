@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/input_stream.h"
 #include "support/tempdir.h"
 
 namespace wldmap {

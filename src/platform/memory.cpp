@@ -1,9 +1,25 @@
-#include "platform/pages.h"
+#include "platform/memory.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/mman.h>
+#endif
 
 namespace wldmap {
 namespace platform {
+
+#ifdef _WIN32
+
+void* allocatePages(size_t bytes) {
+  return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void populatePages(void*, size_t) {}
+
+void freePages(void* pages, size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
+
+#else
 
 void* allocatePages(size_t bytes) {
   // Plain 4 KiB pages. 2 MiB pages read and paint faster when the memory was in
@@ -26,6 +42,8 @@ void populatePages(void* pages, size_t bytes) {
 }
 
 void freePages(void* pages, size_t bytes) { munmap(pages, bytes); }
+
+#endif
 
 }  // namespace platform
 }  // namespace wldmap

@@ -1,0 +1,416 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/seam.h"
+
+namespace wldmap {
+namespace platform {
+
+std::string withReason(const std::string& what) { return what + ": " + reasonText(errno); }
+
+std::string reasonText(int code) { return std::strerror(code); }
+
+const bool kWindowsFileNames = false;
+
+std::string fullPath(const std::string& path) { return path; }
+
+std::optional<FileId> fileId(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return std::nullopt;
+  return FileId{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+}
+
+// Reading.
+
+InputFile::InputFile(const std::string& path) : handle_(-1) {
+  // Without O_NONBLOCK, opening a FIFO would wait for a writer, for good.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw SystemError(withReason("cannot open"));
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    throw SystemError(withReason("cannot open"));
+  }
+  handle_ = fd;
+  folder_ = S_ISDIR(info.st_mode);
+  regular_ = S_ISREG(info.st_mode);
+  size_ = regular_ ? static_cast<uint64_t>(info.st_size) : 0;
+  // Only the open had to be kept from blocking; reads of a regular file block
+  // as reads should.
+  if (regular_) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  }
+}
+
+InputFile::~InputFile() { ::close(static_cast<int>(handle_)); }
+
+size_t InputFile::read(char* data, size_t size) {
+  for (;;) {
+    const ssize_t got = ::read(static_cast<int>(handle_), data, size);
+    if (got >= 0) return static_cast<size_t>(got);
+    if (errno != EINTR) throw SystemError(withReason("cannot read it"));
+  }
+}
+
+void InputFile::seek(uint64_t offset) {
+  if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max()) ||
+      lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) {
+    throw SystemError(withReason("cannot read it"));
+  }
+}
+
+// Writing.
+
+namespace {
+
+// Writes all of `data` at the descriptor's offset, going on after a signal.
+// Throws SystemError ("cannot write it").
+void writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      throw SystemError(withReason("cannot write it"));
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+}
+
+// Syncs what `fd` names, going on after a signal: 0, or the error. A file
+// system that cannot sync such a file says EINVAL, and has nothing more to make
+// durable.
+int syncFile(int fd) {
+  int synced = fsync(fd);
+  while (synced != 0 && errno == EINTR) synced = fsync(fd);
+  return synced == 0 || errno == EINVAL ? 0 : errno;
+}
+
+// The folder that holds `path`, as a path.
+std::string folderOf(const std::string& path) {
+  const size_t cut = path.find_last_of('/');
+  return cut == std::string::npos ? "." : path.substr(0, cut + 1);
+}
+
+// Removes a file this process made, or names it to `onWarning` for the user to
+// remove.
+void remove(const std::string& path, const WarningHandler& onWarning) {
+  if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+    onWarning(withReason("cannot remove " + path) + "; remove it by hand");
+  }
+}
+
+}  // namespace
+
+// Replacing.
+
+void checkReplaceable(const std::string& target) {
+  struct stat old, folder;
+  if (lstat(target.c_str(), &old) != 0) return;  // nothing to replace
+  if (S_ISDIR(old.st_mode)) throw SystemError("cannot replace it: " + reasonText(EISDIR));
+  const uid_t user = geteuid();
+  if (stat(folderOf(target).c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) && user != 0 &&
+      old.st_uid != user && folder.st_uid != user) {
+    throw SystemError("cannot replace it: " + reasonText(EPERM));
+  }
+}
+
+namespace {
+
+// The folder that holds `target`, open so that a rename in it can be made
+// durable. A folder that may be written but not read (mode -wx) cannot be
+// opened, and then cannot be synced.
+class Folder {
+ public:
+  explicit Folder(const std::string& target) {
+    fd_ = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0 && errno != EACCES) throw SystemError(withReason("cannot open its folder"));
+  }
+  ~Folder() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  // Syncs the folder: 0, or the error.
+  int sync() const { return fd_ < 0 ? 0 : syncFile(fd_); }
+
+ private:
+  int fd_;
+};
+
+// A second name for the older map, made just before the new map replaces it, so
+// that a replacement the folder cannot make durable is taken back. Empty when
+// there is no older map, or its file system has no hard links (then the
+// replacement cannot be taken back, only reported).
+std::string linkOlderMap(const std::string& target) {
+  return firstFreeName(target, ".old", [&target](const std::string& name) {
+    if (link(target.c_str(), name.c_str()) == 0) return Made::kMade;
+    return errno == EEXIST ? Made::kTaken : Made::kFailed;
+  });
+}
+
+// Whether a failure to set a mode only means that the file system keeps none
+// (FAT through FUSE, phones over MTP, some network shares): for a file of the
+// user's own, EPERM says so too.
+bool keepsNoModes(int error, const struct stat& file) {
+  return error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP ||
+         (error == EPERM && file.st_uid == geteuid());
+}
+
+// Gives the file on `fd` the mode of the older map (when there is one, it is a
+// regular file and the modes differ) and syncs it. Throws SystemError.
+void finish(int fd, const struct stat* older, const WarningHandler& onWarning) {
+  // A replaced map keeps its permissions: a private map stays private. A map
+  // that was a symbolic link is replaced by a file of its own, which takes the
+  // mode of any new map, not that of whatever the link pointed to.
+  struct stat now;
+  if (older && S_ISREG(older->st_mode) &&
+      (fstat(fd, &now) != 0 || (now.st_mode & 07777) != (older->st_mode & 07777)) &&
+      fchmod(fd, older->st_mode & 07777) != 0) {
+    if (!keepsNoModes(errno, now)) throw SystemError(withReason("cannot set its permissions"));
+    onWarning(withReason("cannot give it the older map's permissions") +
+              "; it has those of a new file");
+  }
+  if (const int error = syncFile(fd)) {
+    throw SystemError("cannot write it: " + reasonText(error));
+  }
+}
+
+// Renames `path` over `target`, first giving an older map a second name when
+// there is one; the name, or empty. From then on only that copy is removed by
+// a signal. Throws SystemError, with the copy removed.
+std::string replace(const std::string& path, const std::string& target, bool older,
+                    const WarningHandler& onWarning) {
+  std::string backup = older ? linkOlderMap(target) : std::string();
+  if (!backup.empty() && !watchFiles(path, backup)) {
+    remove(backup, onWarning);
+    backup.clear();
+  }
+  if (std::rename(path.c_str(), target.c_str()) != 0) {
+    const int error = errno;
+    if (!backup.empty()) remove(backup, onWarning);
+    watchFiles(path, "");
+    errno = error;
+    throw SystemError(withReason("cannot replace it"));
+  }
+  watchFiles("", backup);
+  return backup;
+}
+
+}  // namespace
+
+PendingFile::PendingFile(const std::string& target, const WarningHandler& onWarning)
+    : target_(target), onWarning_(onWarning), handle_(-1) {
+  checkReplaceable(target);
+  withSignalsHeld([this, &target] {
+    // Mode 0666 lets the umask decide a new map's permissions, as for any new file.
+    int error = 0;
+    path_ = firstFreeName(target, ".tmp", [this, &error](const std::string& name) {
+      handle_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      error = errno;
+      return handle_ >= 0 ? Made::kMade : error == EEXIST ? Made::kTaken : Made::kFailed;
+    });
+    if (path_.empty()) {
+      throw SystemError("cannot create a temporary file beside it: " + reasonText(error));
+    }
+    watchFiles(path_, "");
+  });
+}
+
+PendingFile::~PendingFile() {
+  withSignalsHeld([this] {
+    if (!committed_) {
+      if (handle_ >= 0) ::close(static_cast<int>(handle_));
+      if (!path_.empty()) remove(path_, onWarning_);
+    }
+    unwatchFiles();
+  });
+}
+
+void PendingFile::write(const char* data, size_t size) {
+  writeAll(static_cast<int>(handle_), data, size);
+}
+
+void PendingFile::commit() {
+  struct stat old;
+  const bool older = lstat(target_.c_str(), &old) == 0;
+  const int fd = static_cast<int>(handle_);
+  finish(fd, older ? &old : nullptr, onWarning_);
+  handle_ = -1;
+  // Linux releases the descriptor even when close is interrupted, and the data
+  // is synced already: only a real error is one.
+  if (::close(fd) != 0 && errno != EINTR) throw SystemError(withReason("cannot write it"));
+  const Folder folder(target_);
+  // Once renamed, the file is the map: no handler may remove it after that.
+  std::string backup;
+  withSignalsHeld([&] {
+    backup = replace(path_, target_, older, onWarning_);
+    committed_ = true;
+  });
+  const int error = folder.sync();
+  withSignalsHeld([&] {
+    // Not durable: the older map is put back, or, when there was none, the new
+    // one removed, so that the map is as it was before the run. An older map
+    // on a file system without hard links has no copy; the new map stays.
+    if (error != 0 && !backup.empty()) {
+      if (std::rename(backup.c_str(), target_.c_str()) != 0) {
+        onWarning_(withReason("cannot put the older map back from " + backup) +
+                   "; it is there still");
+      }
+    } else if (error != 0 && !older) {
+      remove(target_, onWarning_);
+    } else if (!backup.empty()) {
+      remove(backup, onWarning_);
+    }
+    unwatchFiles();
+  });
+  if (error != 0) throw SystemError("cannot sync its folder: " + reasonText(error));
+}
+
+// Writing in place.
+
+namespace {
+
+// Whether a failed lock only means that the file system keeps no locks.
+bool noLocks(int error) {
+  return error == ENOLCK || error == EOPNOTSUPP || error == ENOTSUP || error == ENOSYS ||
+         error == EINVAL;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Opens `path` for the rewrite, made by this call (`created`) when missing.
+// -1 with errno set when it cannot be opened. Throws SystemError for a path
+// that names anything but a regular file, without opening it: a FIFO would
+// otherwise take the content, or wait for a reader.
+int openRegular(const std::string& path, bool& created) {
+  struct stat named;
+  if (stat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) {
+    throw SystemError(S_ISDIR(named.st_mode) ? "is a folder" : "is not a regular file");
+  }
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  created = fd >= 0;
+  // Not blocking, should it have become a FIFO since.
+  if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  return fd;
+}
+
+// Moves the descriptor to `offset`. Throws SystemError ("cannot write it").
+void moveTo(int fd, uint64_t offset) {
+  if (lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    throw SystemError(withReason("cannot write it"));
+  }
+}
+
+}  // namespace
+
+InPlaceFile::InPlaceFile(const std::string& path, const WarningHandler& onWarning)
+    : path_(path), onWarning_(onWarning), held_(std::make_unique<HeldSignals>()) {
+  // A writer that gave up removes a file it made; one that waited for it then
+  // holds a file nobody names, and opens the name again.
+  for (int attempt = 0;; ++attempt) {
+    bool created = false;
+    const int fd = openRegular(path, created);
+    if (fd < 0) throw SystemError(withReason("cannot open"));
+    struct stat opened, named;
+    int error = fstat(fd, &opened) == 0 ? 0 : errno;
+    if (error == 0 && !S_ISREG(opened.st_mode)) {
+      ::close(fd);
+      throw SystemError("is not a regular file");
+    }
+    while (error == 0 && flock(fd, LOCK_EX) != 0) {
+      if (errno != EINTR) error = noLocks(errno) ? -1 : errno;
+    }
+    if (error > 0) {
+      ::close(fd);
+      errno = error;
+      throw SystemError(withReason("cannot open"));
+    }
+    if (stat(path.c_str(), &named) == 0 && sameFile(named, opened) && fstat(fd, &opened) == 0) {
+      handle_ = fd;
+      created_ = created;
+      oldSize_ = static_cast<uint64_t>(opened.st_size);
+      moveTo(fd, oldSize_);
+      return;
+    }
+    ::close(fd);
+    if (attempt == 100) throw SystemError("cannot open: another program keeps replacing it");
+  }
+}
+
+InPlaceFile::~InPlaceFile() {
+  const int fd = static_cast<int>(handle_);
+  if (fd < 0) return;
+  if (!committed_) {
+    // Nothing old was touched: only the new bytes after the old ones go.
+    struct stat opened, named;
+    if (created_ && oldSize_ == 0) {
+      if (fstat(fd, &opened) == 0 && stat(path_.c_str(), &named) == 0 &&
+          sameFile(opened, named) && unlink(path_.c_str()) != 0) {
+        onWarning_(withReason("cannot remove the file it made") + "; remove it by hand");
+      }
+    } else if (ftruncate(fd, static_cast<off_t>(oldSize_)) != 0) {
+      onWarning_(withReason("cannot cut it back to its old content"));
+    }
+  }
+  ::close(fd);
+}
+
+void InPlaceFile::write(const char* data, size_t size) {
+  writeAll(static_cast<int>(handle_), data, size);
+  written_ += size;
+}
+
+void InPlaceFile::commit() {
+  const int fd = static_cast<int>(handle_);
+  if (oldSize_ > 0) {
+    // The old content is at stake from here on: the new one must be on the
+    // disk first, where a file system that writes back later (NFS) reports a
+    // full disk only now.
+    if (const int error = syncFile(fd)) throw SystemError("cannot write it: " + reasonText(error));
+    // The new content moves down over the old, a piece at a time; each piece
+    // is read whole before it is written, at an offset lower than its own.
+    std::vector<char> piece(size_t(1) << 20);
+    for (uint64_t done = 0; done < written_;) {
+      const size_t size = static_cast<size_t>(std::min<uint64_t>(piece.size(), written_ - done));
+      for (size_t got = 0; got < size;) {
+        const ssize_t n = pread(fd, piece.data() + got, size - got,
+                                static_cast<off_t>(oldSize_ + done + got));
+        if (n <= 0 && !(n < 0 && errno == EINTR)) {
+          throw SystemError(n == 0 ? "cannot write it: it was cut meanwhile"
+                                   : withReason("cannot write it"));
+        }
+        if (n > 0) got += static_cast<size_t>(n);
+      }
+      moveTo(fd, done);
+      writeAll(fd, piece.data(), size);
+      done += size;
+    }
+  }
+  if (ftruncate(fd, static_cast<off_t>(written_)) != 0) {
+    throw SystemError(withReason("cannot write it"));
+  }
+  committed_ = true;
+  handle_ = -1;
+  // Linux releases the descriptor even when close is interrupted.
+  if (::close(fd) != 0 && errno != EINTR) throw SystemError(withReason("cannot write it"));
+}
+
+}  // namespace platform
+}  // namespace wldmap

@@ -1,0 +1,377 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/seam.h"
+
+namespace wldmap {
+namespace platform {
+
+std::string withReason(const std::string& what) {
+  return what + ": " + reasonText(static_cast<int>(GetLastError()));
+}
+
+std::string reasonText(int code) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string message = length ? narrow(text, length) : "error " + std::to_string(code);
+  LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  return message;
+}
+
+// Wide paths.
+
+namespace {
+
+// The buffer GetFullPathNameW is given, in characters: room for the longest
+// path there is. Smaller is unsafe on Wine: for a path such as Z:name on
+// another drive it reads that drive's current folder into a scratch block the
+// size of the caller's buffer and writes past the block when the folder is
+// longer (a first call that only asks for the size corrupts the heap, and the
+// run later hangs or crashes); and it counts the block in 16 bits, so 32768
+// characters would wrap to none.
+constexpr DWORD kLongestPath = 32767;
+
+}  // namespace
+
+std::wstring widen(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  const int size = static_cast<int>(utf8.size());
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
+  return wide;
+}
+
+std::string narrow(const wchar_t* wide, size_t size) {
+  if (size == 0) return std::string();
+  const int wideSize = static_cast<int>(size);
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide, wideSize, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, wideSize, utf8.data(), length, nullptr, nullptr);
+  return utf8;
+}
+
+std::wstring resolve(const std::string& utf8) {
+  const std::wstring wide = widen(utf8);
+  if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+  std::wstring full(kLongestPath, L'\0');
+  const DWORD length = GetFullPathNameW(wide.c_str(), kLongestPath, full.data(), nullptr);
+  if (length == 0) throw SystemError(withReason("cannot resolve its full path"));
+  if (length >= kLongestPath) {
+    throw SystemError("cannot resolve its full path: " + reasonText(ERROR_FILENAME_EXCED_RANGE));
+  }
+  full.resize(length);
+  return full;
+}
+
+std::wstring filePath(const std::string& utf8) {
+  const std::wstring full = resolve(utf8);
+  // Short enough, a device (\\.\CON), or already in the long form: as it is.
+  if (full.size() < MAX_PATH - 1 || full.rfind(L"\\\\.\\", 0) == 0 ||
+      full.rfind(L"\\\\?\\", 0) == 0) {
+    return full;
+  }
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
+  return L"\\\\?\\" + full;
+}
+
+const bool kWindowsFileNames = true;
+
+std::string fullPath(const std::string& path) {
+  const std::wstring full = resolve(path);
+  return narrow(full.data(), full.size());
+}
+
+std::optional<FileId> fileId(const std::string& path) {
+  std::wstring wide;
+  try {
+    wide = filePath(path);
+  } catch (const SystemError&) {
+    return std::nullopt;
+  }
+  // No access needed: only the file's identity is asked. Backup semantics let a
+  // folder open too.
+  const HANDLE file = CreateFileW(wide.c_str(), 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info;
+  const BOOL ok = GetFileInformationByHandle(file, &info);
+  CloseHandle(file);
+  if (!ok) return std::nullopt;
+  return FileId{info.dwVolumeSerialNumber, uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+}
+
+// Reading.
+
+InputFile::InputFile(const std::string& path) : handle_(-1) {
+  // Backup semantics let a folder open too, so that it can be told apart.
+  const HANDLE file = CreateFileW(filePath(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw SystemError(withReason("cannot open"));
+  handle_ = reinterpret_cast<intptr_t>(file);
+  // Consoles (CON, CONIN$), pipes and other devices are not files on a disk.
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info)) {
+    folder_ = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    regular_ = !folder_;
+    size_ = uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+  }
+}
+
+InputFile::~InputFile() { CloseHandle(reinterpret_cast<HANDLE>(handle_)); }
+
+size_t InputFile::read(char* data, size_t size) {
+  const auto chunk = static_cast<DWORD>(std::min(size, kLargestCall));
+  DWORD got = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(handle_), data, chunk, &got, nullptr)) {
+    throw SystemError(withReason("cannot read it"));
+  }
+  return got;
+}
+
+void InputFile::seek(uint64_t offset) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  if (offset > uint64_t(INT64_MAX) ||
+      !SetFilePointerEx(reinterpret_cast<HANDLE>(handle_), to, nullptr, FILE_BEGIN)) {
+    throw SystemError(withReason("cannot read it"));
+  }
+}
+
+// Writing.
+
+namespace {
+
+// Writes all of `data` at the file's position. Throws SystemError ("cannot
+// write it").
+void writeAll(HANDLE file, const char* data, size_t size) {
+  while (size > 0) {
+    DWORD written = 0;
+    if (!WriteFile(file, data, static_cast<DWORD>(std::min(size, kLargestCall)), &written,
+                   nullptr)) {
+      throw SystemError(withReason("cannot write it"));
+    }
+    data += written;
+    size -= written;
+  }
+}
+
+// Moves the file's position to `offset`. Throws SystemError ("cannot write it").
+void moveTo(HANDLE file, uint64_t offset) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(file, to, nullptr, FILE_BEGIN)) {
+    throw SystemError(withReason("cannot write it"));
+  }
+}
+
+}  // namespace
+
+// Replacing.
+
+void checkReplaceable(const std::string& target) {
+  const DWORD attributes = GetFileAttributesW(filePath(target).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    throw SystemError("cannot replace it: " + reasonText(ERROR_ACCESS_DENIED));
+  }
+}
+
+PendingFile::PendingFile(const std::string& target, const WarningHandler& onWarning)
+    : target_(target), onWarning_(onWarning), handle_(-1) {
+  checkReplaceable(target);
+  DWORD code = 0;
+  path_ = firstFreeName(target, ".tmp", [this, &code](const std::string& name) {
+    const HANDLE file = CreateFileW(filePath(name).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
+                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    code = GetLastError();
+    if (file == INVALID_HANDLE_VALUE) {
+      return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? Made::kTaken
+                                                                       : Made::kFailed;
+    }
+    handle_ = reinterpret_cast<intptr_t>(file);
+    return Made::kMade;
+  });
+  if (path_.empty()) {
+    throw SystemError("cannot create a temporary file beside it: " +
+                      reasonText(static_cast<int>(code)));
+  }
+  watchFiles(path_, "");
+}
+
+PendingFile::~PendingFile() {
+  unwatchFiles();
+  if (!committed_) {
+    if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    try {
+      if (!DeleteFileW(filePath(path_).c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        onWarning_(withReason("cannot remove " + path_) + "; remove it by hand");
+      }
+    } catch (const SystemError&) {
+      // The path resolved when the file was created; it cannot fail now.
+    }
+  }
+}
+
+void PendingFile::write(const char* data, size_t size) {
+  writeAll(reinterpret_cast<HANDLE>(handle_), data, size);
+}
+
+namespace {
+
+// Puts the temporary file in the map's place in one step. An older map is
+// replaced with ReplaceFileW, which keeps its security descriptor and
+// attributes; its read-only attribute, which would refuse the replacement, is
+// lifted for the moment and set again on the new map. Throws SystemError.
+void replaceMap(const std::wstring& temporary, const std::wstring& map) {
+  const DWORD attributes = GetFileAttributesW(map.c_str());
+  const bool old = attributes != INVALID_FILE_ATTRIBUTES &&
+                   (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  const bool readOnly = old && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (readOnly && !SetFileAttributesW(map.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY))) {
+    throw SystemError(withReason("cannot replace it"));
+  }
+  BOOL replaced = old && ReplaceFileW(map.c_str(), temporary.c_str(), nullptr,
+                                      REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+  // No older map (or it went meanwhile): the temporary file is simply renamed.
+  if (!replaced && (!old || GetLastError() == ERROR_FILE_NOT_FOUND)) {
+    replaced = MoveFileExW(temporary.c_str(), map.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  }
+  const DWORD code = GetLastError();
+  // Read-only again: the new map, or the old one when it stays.
+  if (readOnly) SetFileAttributesW(map.c_str(), attributes);
+  if (!replaced) throw SystemError("cannot replace it: " + reasonText(static_cast<int>(code)));
+}
+
+}  // namespace
+
+void PendingFile::commit() {
+  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  if (!FlushFileBuffers(file)) throw SystemError(withReason("cannot write it"));
+  handle_ = -1;
+  if (!CloseHandle(file)) throw SystemError(withReason("cannot write it"));
+  // Full paths: Wine's ReplaceFileW cannot place its own temporary file beside a
+  // bare file name.
+  replaceMap(filePath(path_), filePath(target_));
+  committed_ = true;
+}
+
+// Writing in place.
+
+namespace {
+
+bool cutAt(HANDLE file, uint64_t size) {
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+  return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) != 0;
+}
+
+}  // namespace
+
+InPlaceFile::InPlaceFile(const std::string& path, const WarningHandler& onWarning)
+    : path_(path), onWarning_(onWarning), held_(std::make_unique<HeldSignals>()) {
+  const std::wstring wide = filePath(path);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    throw SystemError("is a folder");
+  }
+  // Shared, so that another writer waits at the lock rather than failing here.
+  // A writer that gave up deletes a file it made; one that waited for it then
+  // holds a file about to go, and opens the name again.
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  for (int attempt = 0;; ++attempt) {
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool created = file != INVALID_HANDLE_VALUE;
+    if (!created && GetLastError() == ERROR_FILE_EXISTS) {
+      file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    if (file == INVALID_HANDLE_VALUE) throw SystemError(withReason("cannot open"));
+    // Consoles (CON), pipes and other devices are not files on a disk.
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+      CloseHandle(file);
+      throw SystemError("is not a regular file");
+    }
+    OVERLAPPED whole{};
+    FILE_STANDARD_INFO info{};
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) ||
+        !GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info)) {
+      const std::string why = withReason("cannot open");
+      CloseHandle(file);
+      throw SystemError(why);
+    }
+    if (!info.DeletePending) {
+      handle_ = reinterpret_cast<intptr_t>(file);
+      created_ = created;
+      oldSize_ = static_cast<uint64_t>(info.EndOfFile.QuadPart);
+      moveTo(file, oldSize_);
+      return;
+    }
+    CloseHandle(file);
+    if (attempt == 100) throw SystemError("cannot open: another program keeps replacing it");
+  }
+}
+
+InPlaceFile::~InPlaceFile() {
+  if (handle_ == -1) return;
+  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  if (!committed_ && !cutAt(file, oldSize_)) {
+    onWarning_(withReason("cannot cut it back to its old content"));
+  }
+  CloseHandle(file);
+  if (!committed_ && created_ && oldSize_ == 0) {
+    try {
+      if (!DeleteFileW(filePath(path_).c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        onWarning_(withReason("cannot remove the file it made") + "; remove it by hand");
+      }
+    } catch (const SystemError&) {
+      // The path resolved when the file was made; it cannot fail now.
+    }
+  }
+}
+
+void InPlaceFile::write(const char* data, size_t size) {
+  writeAll(reinterpret_cast<HANDLE>(handle_), data, size);
+  written_ += size;
+}
+
+void InPlaceFile::commit() {
+  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  if (oldSize_ > 0) {
+    // The old content is at stake from here on: the new one goes to the disk
+    // first, then moves down over the old, a piece at a time.
+    if (!FlushFileBuffers(file)) throw SystemError(withReason("cannot write it"));
+    std::vector<char> piece(size_t(1) << 20);
+    for (uint64_t done = 0; done < written_;) {
+      const auto size = static_cast<DWORD>(std::min<uint64_t>(piece.size(), written_ - done));
+      DWORD got = 0;
+      moveTo(file, oldSize_ + done);
+      if (!ReadFile(file, piece.data(), size, &got, nullptr) || got != size) {
+        throw SystemError(withReason("cannot write it"));
+      }
+      moveTo(file, done);
+      writeAll(file, piece.data(), size);
+      done += size;
+    }
+  }
+  if (!cutAt(file, written_)) throw SystemError(withReason("cannot write it"));
+  committed_ = true;
+  handle_ = -1;
+  if (!CloseHandle(file)) throw SystemError(withReason("cannot write it"));
+}
+
+}  // namespace platform
+}  // namespace wldmap

@@ -1,0 +1,185 @@
+// Files: read without blocking, replaced whole or not at all, rewritten in
+// place, and told apart whatever names them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <istream>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace wldmap {
+namespace platform {
+
+// A failed system call; what() names the operation and the system's reason.
+class SystemError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Receives what went wrong without failing the call: one line, no line end.
+using WarningHandler = std::function<void(const std::string& warning)>;
+
+// The most one read or write asks of the system: a gigabyte, which the counts
+// of every system's calls (a DWORD, a ULONG) hold with room to spare.
+constexpr size_t kLargestCall = size_t(1) << 30;
+
+// Whether file names must also follow Windows' rules: no < > : " | ? *, no device
+// names such as CON or aux.txt, and valid UTF-8 only.
+extern const bool kWindowsFileNames;
+
+// The path that names the file `path` names for the rest of the run, whatever
+// the current folders do: on Windows the full path, resolved against the
+// current folder of the path's drive (Z:name), which every later call is given
+// instead of a relative path; on POSIX `path` as given, since the one current
+// folder resolves it alike every time and a full path could pass PATH_MAX where
+// the relative one does not. Throws SystemError when it cannot be resolved.
+std::string fullPath(const std::string& path);
+
+// What tells one file from every other: the same for every path that names it,
+// through links, other spellings, or the case a system folds.
+struct FileId {
+  uint64_t device = 0;
+  uint64_t file = 0;
+  friend bool operator==(const FileId& a, const FileId& b) {
+    return a.device == b.device && a.file == b.file;
+  }
+};
+
+// The identity of the existing file `path` names, through links, or none when
+// there is none (or it cannot be asked).
+std::optional<FileId> fileId(const std::string& path);
+
+// A file opened for reading. Opening never blocks, whatever the path names: a
+// FIFO or a device is opened without waiting for a writer, so that the caller
+// can refuse it.
+class InputFile {
+ public:
+  // Opens `path`. Throws SystemError ("cannot open: <reason>").
+  explicit InputFile(const std::string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  // Whether the path named a folder; a regular file; anything else (a FIFO, a
+  // device, a socket) is neither.
+  bool isFolder() const { return folder_; }
+  bool isRegular() const { return regular_; }
+  // The file's size in bytes when it was opened (regular files).
+  uint64_t size() const { return size_; }
+  // Reads up to `size` bytes at the current offset, retrying a read that a
+  // signal interrupted; returns 0 only at the end of the file. Throws
+  // SystemError ("cannot read it: <reason>"): a failed read is never an end.
+  size_t read(char* data, size_t size);
+  // Moves to `offset` bytes from the start. Throws SystemError.
+  void seek(uint64_t offset);
+
+ private:
+  intptr_t handle_;
+  bool folder_ = false;
+  bool regular_ = false;
+  uint64_t size_ = 0;
+};
+
+// A file read as bytes through a standard input stream, for the readers that
+// take one: small reads come from a buffer, seeks within it and to the end cost
+// no call. A failed read is thrown as the file's own SystemError ("cannot read
+// it: <reason>"), never taken for the end of the file: the stream's exception
+// mask holds badbit, so the stream passes it on.
+class InputFileStream : public std::istream {
+ public:
+  // Opens `path` without blocking. Throws SystemError ("cannot open: <reason>").
+  explicit InputFileStream(const std::string& path);
+  ~InputFileStream() override;
+
+  // The opened file: what kind it is, and its size.
+  const InputFile& file() const;
+
+ private:
+  class Buffer;
+  std::unique_ptr<Buffer> buffer_;
+};
+
+// Throws SystemError ("cannot replace it: <reason>") when no rename could put a
+// new file in `target`'s place: `target` is a folder, or, in a folder with the
+// sticky bit (such as /tmp), a file of another user's, which only its owner,
+// the folder's owner or root may replace. Nothing when there is no `target`.
+void checkReplaceable(const std::string& target);
+
+class HeldSignals;
+
+// A new file beside `target` that replaces `target` only when committed, so
+// `target` holds either its old content or the whole new one, also after a
+// power loss. Until it is committed or destroyed, SIGINT, SIGTERM, SIGHUP and
+// SIGQUIT (closing the console, Ctrl+C, on Windows) remove it before the process
+// ends.
+class PendingFile {
+ public:
+  // Creates the temporary file exclusively, once checkReplaceable has found
+  // that `target` could be replaced at all. Throws SystemError. What goes wrong
+  // without failing the save goes to `onWarning`: a mode the file system
+  // cannot set, a file this object made and could not remove.
+  PendingFile(const std::string& target, const WarningHandler& onWarning);
+  // Removes the temporary file unless it was committed.
+  ~PendingFile();
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  // Appends bytes to the temporary file. Throws SystemError.
+  void write(const char* data, size_t size);
+  // Syncs the file, gives it the permissions of the file it replaces (where
+  // they differ, and where the file system has them), renames it over the
+  // target and syncs the folder; a folder that cannot be synced puts the older
+  // target back. Throws SystemError.
+  void commit();
+
+ private:
+  std::string target_;
+  const WarningHandler& onWarning_;
+  std::string path_;
+  intptr_t handle_;
+  bool committed_ = false;
+};
+
+// A file whose content is replaced through the handle it was opened with, for
+// a reader that reads back the very file it named. The new bytes are written
+// after the old ones, which stay as they were until the new content is
+// complete: a full disk or a file size limit shows before anything old is
+// touched. Writers of one file take turns.
+class InPlaceFile {
+ public:
+  // Opens `path`, creating it when missing (with the permissions the umask
+  // leaves), and waits until no other writer has it. Refuses anything but a
+  // regular file. While the object lives, the clean-up signals are held back,
+  // so that one ends the process only once the file is whole again. Throws
+  // SystemError.
+  InPlaceFile(const std::string& path, const WarningHandler& onWarning);
+  // Unless committed, the file as it was: cut back to its old bytes, or
+  // removed when this object made it. A file it made and cannot remove is
+  // named to `onWarning`.
+  ~InPlaceFile();
+  InPlaceFile(const InPlaceFile&) = delete;
+  InPlaceFile& operator=(const InPlaceFile&) = delete;
+
+  // Writes the next bytes of the new content. Throws SystemError.
+  void write(const char* data, size_t size);
+  // Moves the new content to the file's start and cuts the file after it.
+  // Throws SystemError.
+  void commit();
+
+ private:
+  const std::string path_;
+  const WarningHandler& onWarning_;
+  const std::unique_ptr<HeldSignals> held_;  // first in, last out
+  intptr_t handle_ = -1;
+  uint64_t oldSize_ = 0;  // the old content, before the new one
+  uint64_t written_ = 0;
+  bool created_ = false;
+  bool committed_ = false;
+};
+
+}  // namespace platform
+}  // namespace wldmap

@@ -1,0 +1,93 @@
+// What the seam shares among its own files and keeps from the stages: the
+// system's words for a failure, the clean-up signals, names made unique, and on
+// Windows the paths the wide calls take.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/files.h"
+
+namespace wldmap {
+namespace platform {
+
+// `what` followed by ": " and the system's text for the last error of this
+// thread (errno, or GetLastError on Windows).
+std::string withReason(const std::string& what);
+
+// The system's text for error code `code`, without a line end.
+std::string reasonText(int code);
+
+// Holds the clean-up signals (SIGINT, SIGTERM, SIGHUP and SIGQUIT; on Windows
+// the console's Ctrl+C and close events) back on this thread while it lives:
+// one that arrives meanwhile is delivered, to the handler then in place, when
+// it ends. On Windows, where console events come on a thread of their own, such
+// an event waits until then before the process ends.
+class HeldSignals {
+ public:
+  HeldSignals();
+  ~HeldSignals();
+  HeldSignals(const HeldSignals&) = delete;
+  HeldSignals& operator=(const HeldSignals&) = delete;
+
+ private:
+  struct Previous;
+  std::unique_ptr<Previous> previous_;
+};
+
+// Runs `step` with the clean-up signals held back on this thread, as a
+// HeldSignals does. (On Windows nothing is held: see the console handler.)
+void withSignalsHeld(const std::function<void()>& step);
+
+// From now on, until unwatchFiles(), a clean-up signal removes `temporary` and
+// then `copy`, each unless empty, before the process ends as the signal says.
+// False, and nothing watched, when a path is too long to keep. Call it with the
+// signals held.
+bool watchFiles(const std::string& temporary, const std::string& copy);
+
+// No file is removed by a signal any more. Call it with the signals held.
+void unwatchFiles();
+
+// This process's number, which makes its temporary names its own.
+unsigned long processNumber();
+
+// What making a file of a given name came to.
+enum class Made { kMade, kTaken, kFailed };
+
+// The first name `base` + `kind` + this process's number + "-" + n, for n from
+// 0 to 100, that `make` makes; empty when all are taken, or when `make` failed.
+inline std::string firstFreeName(const std::string& base, const char* kind,
+                                 const std::function<Made(const std::string& name)>& make) {
+  const std::string stem = base + kind + std::to_string(processNumber()) + "-";
+  for (int attempt = 0; attempt <= 100; ++attempt) {
+    std::string name = stem + std::to_string(attempt);
+    const Made made = make(name);
+    if (made == Made::kMade) return name;
+    if (made == Made::kFailed) break;
+  }
+  return std::string();
+}
+
+#ifdef _WIN32
+// UTF-8 to UTF-16 and back.
+std::wstring widen(const std::string& utf8);
+std::string narrow(const wchar_t* wide, size_t size);
+
+// `utf8` resolved to a full path (\\?\ paths are full already). Throws
+// SystemError when the system cannot resolve it; never falls back to the path
+// as given.
+std::wstring resolve(const std::string& utf8);
+
+// A path for the wide file calls: in full, and with the \\?\ prefix once it
+// reaches MAX_PATH, which lifts the limit on every Windows. Throws SystemError.
+std::wstring filePath(const std::string& utf8);
+#else
+// `argv0` made absolute when it names a folder, else the first executable file
+// of that name along PATH (an empty entry is the current folder); empty when
+// there is none. For systems that cannot name their running executable.
+std::string startedPath(const std::string& argv0);
+#endif
+
+}  // namespace platform
+}  // namespace wldmap
