@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/install-deps.sh
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DWLDMAP_TESTS=OFF -DWLDMAP_BENCH=ON >/dev/null
-cmake --build build-bench -j "$(nproc)" >/dev/null
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j "$(nproc)" >/dev/null
 build-bench/wldmap_bench build-bench/wldmap build-bench/gensample bench/worlds "${1:-7}" \
   docs/performance.md

@@ -8,9 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 
-cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DWLDMAP_FUZZ=ON -DWLDMAP_TESTS=OFF \
-  -DWLDMAP_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-fuzz -j "$(nproc)" --target fuzz_world fuzz_colors fuzz_pipeline >/dev/null
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$(nproc)" >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

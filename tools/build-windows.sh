@@ -28,7 +28,7 @@ tools/install-deps.sh g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 
 jobs=$(nproc)
 deps=$out/deps
 prefix=$deps/prefix
-toolchain=$root/cmake/mingw-w64-x86_64.cmake
+toolchain=$root/cmake/mingw-w64-x86_64.cmake  # for the libraries built from source
 mkdir -p "$deps"
 
 # libpng's source, from Debian with Debian's patches, at the version the Linux build
@@ -86,8 +86,8 @@ fi
 # The tests and the test discovery run the Windows programs under Wine.
 if [ "$test" = ON ]; then source tools/wine-session.sh; fi
 
-cmake -S . -B "$out" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_FIND_ROOT_PATH="$prefix" -DWLDMAP_TESTS="$test" -DWLDMAP_WERROR=ON >/dev/null
+cmake --preset windows -B "$out" -DCMAKE_FIND_ROOT_PATH="$prefix" -DWLDMAP_TESTS="$test" \
+  >/dev/null
 cmake --build "$out" -j "$jobs"
 if [ "$test" = ON ]; then
   ctest --test-dir "$out" -j "$jobs" --output-on-failure
@@ -95,7 +95,9 @@ fi
 
 # The zip: one folder, its files in sorted order, with Unix permissions as a
 # fresh install has them and the sources' date in UTC, so that one commit gives
-# the same bytes wherever and whenever it is built.
+# the same bytes wherever and whenever it is built. (CPack's archive generator
+# would add them in the order the file system lists them, which differs from
+# one file system to another.)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$out/CMakeCache.txt")
 name=wldmap-$version-win64
 zip=$out/$name.zip

@@ -4,8 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DWLDMAP_TESTS=OFF -DWLDMAP_BENCH=ON >/dev/null
-cmake --build build -j "$(nproc)" >/dev/null
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$(nproc)" --target wldmap gensample >/dev/null
 
 mkdir -p build/sample
 build/gensample 8400 2400 1 build/sample/sample.wld

@@ -126,7 +126,7 @@ sweep() {
   echo "== $system"
   if [ "$system" = linux ]; then
     build=build-mutate
-    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DWLDMAP_TESTS=ON >/dev/null &&
+    cmake --preset mutate >/dev/null &&
       cmake --build "$build" -j "$jobs" >/dev/null ||
       { echo "the tree does not build" >&2; failed=1; return; }
     ctest --test-dir "$build" -j "$jobs" --timeout 300 >/dev/null ||

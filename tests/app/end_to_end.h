@@ -1,5 +1,5 @@
 // What the tests that run the built wldmap as a separate process share: running
-// it, small worlds made by the writer, and reading back a map's pixels.
+// it, as the user or as an ordinary user, and the failures they expect.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,15 +10,13 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
-#include <png++/png.hpp>
 
+#include "support/image.h"
 #include "support/process.h"
 #include "support/tempdir.h"
-#include "world/world.h"
-#include "worldwriter/worldwriter.h"
+#include "support/worlds.h"
 
 namespace wldmap {
 
@@ -66,55 +64,6 @@ inline std::string progress(const std::string& output) {
   return "Parsing header\nReading world\nLoading colors\nGenerating image\nSaving image as " +
          output + "\nDone!\n";
 }
-
-inline WorldHeader header(const std::string& name, int32_t width, int32_t height) {
-  return makeHeader(name, width, height, 0.0, 1.0);
-}
-
-// A 2 x 3 world covering each layer: rows are sky, underground and rock.
-inline std::string smallWorld(const std::string& name) {
-  return encodeWorld(header(name, 2, 3), {
-                                             makeTile(false, 0, 0, 0, false),
-                                             makeTile(true, 0, 0, 0, false),
-                                             makeTile(false, 0, 1, 9, true),
-                                             makeTile(false, 0, 0, 1, false),
-                                             makeTile(true, 51, 2, 0, false),
-                                             makeTile(true, 99, 0, 0, false),
-                                         });
-}
-
-// A world of random tiles, whose map compresses badly and takes a while to save.
-inline std::string noisyWorld(const std::string& name, int32_t width, int32_t height) {
-  std::vector<Tile> cells;
-  uint32_t seed = 1;
-  for (int64_t i = 0; i < int64_t(width) * height; ++i) {
-    seed = seed * 1664525u + 1013904223u;
-    cells.push_back(makeTile(true, int(seed >> 24) % 86, 0, 0, false));
-  }
-  return encodeWorld(header(name, width, height), cells);
-}
-
-inline std::vector<std::vector<uint32_t>> pixels(const std::string& path) {
-  std::istringstream bytes(readFile(path));
-  png::image<png::rgba_pixel> image;
-  image.read_stream(bytes);
-  std::vector<std::vector<uint32_t>> rows(image.get_height());
-  for (uint32_t y = 0; y < image.get_height(); ++y) {
-    for (uint32_t x = 0; x < image.get_width(); ++x) {
-      const png::rgba_pixel p = image.get_pixel(x, y);
-      rows[y].push_back(uint32_t(p.red) << 24 | p.green << 16 | p.blue << 8 | p.alpha);
-    }
-  }
-  return rows;
-}
-
-// The map of smallWorld with the shipped colours: type 0 is (151,107,75), 51 is
-// (192,202,203) at alpha 128, 99 is absent.
-inline const std::vector<std::vector<uint32_t>> kSmallWorldPixels = {
-    {0x4482FEFF, 0x2241FEFF},  // sky; water on sky
-    {0x976B4BFF, 0x8C837CFF},  // soil; translucent tile over wall 2
-    {0x961717FF, 0x000000FF},  // lava over wall 1; a type with no colour
-};
 
 class EndToEndTest : public ::testing::Test {
  protected:

@@ -381,28 +381,6 @@ TEST_F(FailureTest, NoColourFileAnywhere) {
 #endif
 }
 
-// The thumbnail of a map, computed here from the map's pixels: pixel (i, j) is
-// the mean of the map's columns i*w/tw up to (i+1)*w/tw and rows likewise,
-// halves rounded up.
-std::vector<std::vector<uint32_t>> thumbnailOf(const std::vector<std::vector<uint32_t>>& map,
-                                               size_t tw, size_t th) {
-  const size_t w = map[0].size(), h = map.size();
-  std::vector<std::vector<uint32_t>> thumb(th, std::vector<uint32_t>(tw));
-  for (size_t j = 0; j < th; ++j) {
-    for (size_t i = 0; i < tw; ++i) {
-      uint64_t sums[3] = {}, n = 0;
-      for (size_t y = j * h / th; y < (j + 1) * h / th; ++y) {
-        for (size_t x = i * w / tw; x < (i + 1) * w / tw; ++x, ++n) {
-          for (int c = 0; c < 3; ++c) sums[c] += map[y][x] >> (24 - 8 * c) & 0xFF;
-        }
-      }
-      for (int c = 0; c < 3; ++c) thumb[j][i] |= uint32_t((sums[c] + n / 2) / n) << (24 - 8 * c);
-      thumb[j][i] |= 0xFF;
-    }
-  }
-  return thumb;
-}
-
 // A thumbnail service names the output file, often one it made itself, and
 // reads back that very file: it is written in place, and nothing else is.
 TEST_F(EndToEndTest, ThumbnailIsTheScaledMapWrittenInPlace) {
@@ -832,20 +810,9 @@ TEST_F(FailureTest, FifoIsNotReadAsAWorld) {
 // the pid.
 pid_t startTool(const std::string& cwd, const std::vector<std::string>& worlds, int out,
                 int in = -1, const std::string& argv0 = WLDMAP_EXE) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (in < 0) in = open("/dev/null", O_RDONLY);
-    if (in < 0 || chdir(cwd.c_str()) != 0) _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    for (int fd = 3; fd < 1024; ++fd) close(fd);
-    std::vector<char*> argv{const_cast<char*>(argv0.c_str())};
-    for (const std::string& world : worlds) argv.push_back(const_cast<char*>(world.c_str()));
-    argv.push_back(nullptr);
-    execv(WLDMAP_EXE, argv.data());
-    _exit(127);
-  }
-  return pid;
+  std::vector<std::string> argv{argv0};
+  argv.insert(argv.end(), worlds.begin(), worlds.end());
+  return startProcess(WLDMAP_EXE, argv, cwd, in, out, -1);
 }
 
 pid_t startTool(const std::string& cwd, const std::string& world, int out, int in = -1) {

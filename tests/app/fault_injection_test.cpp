@@ -13,13 +13,12 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
-#include <random>
 #include <set>
 #include <sstream>
 
 #include "support/process.h"
 #include "support/tempdir.h"
-#include "worldwriter/worldwriter.h"
+#include "support/worlds.h"
 
 namespace wldmap {
 namespace {
@@ -127,26 +126,14 @@ std::map<std::string, std::set<int>> callsAfterStart(const std::string& trace) {
   return calls;
 }
 
-// A world of mixed cells whose map compresses badly, so that it takes several
-// writes, with one wall the tool has no colour for.
-std::string noisyWorld() {
-  std::mt19937 random(16);
-  std::vector<Tile> cells;
-  for (int i = 0; i < 600 * 400; ++i) {
-    const uint32_t r = random();
-    cells.push_back(makeTile(r & 1, int(r >> 8 & 0x7F), int(r >> 16 & 0xFF) % 14,
-                             int(r >> 24 & 3) * 50, r & 2));
-  }
-  cells[1234].wall = 20;
-  return encodeWorld(makeHeader("Home", 600, 400, 100.5, 250.0), cells);
-}
-
 TEST(FaultInjectionTest, EveryFailedCallEndsInTheMapOrInAnErrorWithTheOldMapKept) {
   if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace";
   TempDir dir;
   const std::string run = dir / "run";
   fs::create_directory(run);
-  writeFile(run + "/w.wld", noisyWorld());
+  // Mixed cells, whose map compresses badly, so that it takes several writes,
+  // and walls the tool has no colour for.
+  writeFile(run + "/w.wld", mixedWorld("Home", 600, 400));
   const std::string oldMap = "an older map";
   auto tool = [&](const std::vector<std::string>& strace) {
     writeFile(run + "/Home.png", oldMap);

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <sstream>
+#include <stdexcept>
 
 #include <png++/png.hpp>
-#include <stdexcept>
 #include <zlib.h>
+
+#include "support/tempdir.h"
 
 namespace wldmap {
 
@@ -67,6 +69,44 @@ std::vector<int> rowFilters(const std::string& png) {
   std::vector<int> filters;
   for (uint32_t y = 0; y < height; ++y) filters.push_back(uint8_t(raw[y * stride]));
   return filters;
+}
+
+Pixels pixels(const std::string& path) {
+  const Image image = decodePng(readFile(path));
+  Pixels rows(image.height);
+  for (uint32_t y = 0; y < image.height; ++y) {
+    for (uint32_t x = 0; x < image.width; ++x) {
+      const Color p = image.row(y)[x];
+      rows[y].push_back(uint32_t(p.red) << 24 | p.green << 16 | p.blue << 8 | p.alpha);
+    }
+  }
+  return rows;
+}
+
+Pixels thumbnailOf(const Pixels& map, size_t tw, size_t th) {
+  const size_t w = map[0].size(), h = map.size();
+  Pixels thumb(th, std::vector<uint32_t>(tw));
+  for (size_t j = 0; j < th; ++j) {
+    for (size_t i = 0; i < tw; ++i) {
+      uint64_t sums[3] = {}, n = 0;
+      for (size_t y = j * h / th; y < (j + 1) * h / th; ++y) {
+        for (size_t x = i * w / tw; x < (i + 1) * w / tw; ++x, ++n) {
+          for (int c = 0; c < 3; ++c) sums[c] += map[y][x] >> (24 - 8 * c) & 0xFF;
+        }
+      }
+      for (int c = 0; c < 3; ++c) thumb[j][i] |= uint32_t((sums[c] + n / 2) / n) << (24 - 8 * c);
+      thumb[j][i] |= 0xFF;
+    }
+  }
+  return thumb;
+}
+
+Pixels thumbnailOf(const Pixels& map, size_t size) {
+  const size_t w = map[0].size(), h = map.size();
+  const size_t longer = std::max(w, h), shorter = std::min(w, h);
+  const size_t side = std::min(size, longer);
+  const size_t other = std::max<size_t>(1, (2 * shorter * side + longer) / (2 * longer));
+  return w >= h ? thumbnailOf(map, side, other) : thumbnailOf(map, other, side);
 }
 
 }  // namespace wldmap

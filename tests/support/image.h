@@ -36,4 +36,19 @@ Image decodePng(const std::string& bytes);
 // from its inflated image data.
 std::vector<int> rowFilters(const std::string& png);
 
+// An image's pixels row by row, each as 0xRRGGBBAA: the form the checks of
+// whole files compare.
+using Pixels = std::vector<std::vector<uint32_t>>;
+
+// The pixels of the PNG file `path`, as png++ decodes them.
+Pixels pixels(const std::string& path);
+
+// The thumbnail of a map computed from its pixels, here and by the rule alone:
+// pixel (i, j) is the mean of the map's columns i*w/tw up to (i+1)*w/tw and
+// its rows likewise, halves rounded up, alpha 255.
+Pixels thumbnailOf(const Pixels& map, size_t tw, size_t th);
+// The same at most `size` a side: the longer side becomes the smaller of size
+// and the map's, the other keeps the ratio, rounded to nearest, at least 1.
+Pixels thumbnailOf(const Pixels& map, size_t size);
+
 }  // namespace wldmap

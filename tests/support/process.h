@@ -18,6 +18,14 @@ struct ProcessResult {
   long maxResidentKiB = 0;  // peak resident memory, where the system reports it
 };
 
+#ifndef _WIN32
+// Starts `program` in folder `cwd` with the arguments `argv` (argument 0 first),
+// standard input, output and error on the descriptors given (-1: /dev/null)
+// and none other of this process's; its process number.
+int startProcess(const std::string& program, const std::vector<std::string>& argv,
+                 const std::string& cwd, int in, int out, int err);
+#endif
+
 // Runs `program` in folder `cwd` with argument 0 `argv0` followed by `args`, all
 // UTF-8, standard input empty, and waits for it.
 ProcessResult runProcess(const std::string& program, const std::string& argv0,
