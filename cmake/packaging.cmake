@@ -1,5 +1,6 @@
 # What `cmake --install` puts where, and the packages made of it: for Windows a
-# folder that tools/build-windows.sh zips, elsewhere a .deb that CPack makes.
+# folder that tools/build-windows.sh zips, elsewhere the .debs that CPack makes:
+# wldmap, the tool, and wldmap-kde, the KDE thumbnail plugin, where it is built.
 # Both are reproducible: built twice from one commit, in any folders and at any
 # times, they are the same bytes.
 
@@ -37,7 +38,6 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 
 set(CPACK_PACKAGE_NAME wldmap)
 set(CPACK_PACKAGE_VENDOR "wldmap developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "render a saved tile world (.wld) as a PNG map")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
@@ -77,6 +77,25 @@ set(CPACK_PACKAGE_DESCRIPTION
     "wldmap reads a two-dimensional tile world saved in a .wld file and writes a PNG\nmap of it, one pixel per cell: background by depth, wall, tile and liquid.\nA desktop entry runs it on a world file dropped on it or opened with it, and\nfile managers show each world's map as its thumbnail.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# One package a component: the tool's, and the KDE plugin's, which needs the
+# tool's colours and file type.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL wldmap)
+set(CPACK_DEBIAN_PACKAGE_SOURCE wldmap)
+set(CPACK_DEBIAN_WLDMAP_PACKAGE_NAME wldmap)
+# Each package's description, its synopsis first; CPack would put one summary
+# before every package's description unless the summary is false ("IGNORE").
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY IGNORE)
+set(CPACK_DEBIAN_WLDMAP_DESCRIPTION
+    "render a saved tile world (.wld) as a PNG map\n${CPACK_PACKAGE_DESCRIPTION}")
+if(TARGET wldmap_kde_thumbnail)
+  list(APPEND CPACK_COMPONENTS_ALL kde)
+  set(CPACK_DEBIAN_KDE_PACKAGE_NAME wldmap-kde)
+  set(CPACK_DEBIAN_KDE_PACKAGE_SECTION kde)
+  set(CPACK_DEBIAN_KDE_PACKAGE_DEPENDS "wldmap (= ${PROJECT_VERSION})")
+  set(CPACK_DEBIAN_KDE_DESCRIPTION
+      "tile world maps as previews in Dolphin and KDE's file dialogs\nA plugin for KDE's thumbnail worker that shows each saved tile world (.wld)\nas its map, the map wldmap paints, scaled down, in Dolphin and wherever KDE\napplications show file previews.")
+endif()
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # Depends from the libraries the binary links
@@ -110,9 +129,10 @@ if(NOT WLDMAP_MAINTAINER MATCHES "^[^<>]+ <[^<>@]+@[^<>@]+>$")
   file(WRITE ${WLDMAP_LINTIAN_OVERRIDE}
        "# The project has no address of its own, so its default Maintainer is a name\n"
        "# alone; a packager sets WLDMAP_MAINTAINER to Name <address>.\n"
-       "wldmap: malformed-contact Maintainer *\n")
+       "PACKAGE: malformed-contact Maintainer *\n")
 endif()
 string(TIMESTAMP WLDMAP_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+string(REPLACE ";" " " WLDMAP_PACKAGES "${CPACK_COMPONENTS_ALL}")
 configure_file(data/changelog ${deb}/changelog @ONLY)
 configure_file(cmake/deb-staging.cmake.in ${deb}/staging.cmake @ONLY)
 set(CPACK_PRE_BUILD_SCRIPTS ${deb}/staging.cmake)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks that the packages are reproducible: the .deb made in two Linux build
+# Checks that the packages are reproducible: the .debs made in two Linux build
 # trees (different folders, built at different times) and the Windows zip made a
 # second time in a folder of its own are the same bytes as the first.
 #   bash tools/check-reproducible.sh LINUX_BUILD LINUX_BUILD_AGAIN
@@ -13,10 +13,11 @@ for build in "$1" "$2"; do
   mkdir -p "$work/$(basename "$build")"
   (cd "$build" && cpack -G DEB -B "$work/$(basename "$build")" >/dev/null)
 done
-first=$(ls "$work/$(basename "$1")"/wldmap_*.deb)
-second=$(ls "$work/$(basename "$2")"/wldmap_*.deb)
-cmp "$first" "$second" || fail "the .deb of $1 and of $2 differ"
-echo "reproducible: $(basename "$first") ($(sha256sum <"$first" | cut -c1-16)) from $1 and $2"
+for first in "$work/$(basename "$1")"/*.deb; do
+  second=$work/$(basename "$2")/$(basename "$first")
+  cmp "$first" "$second" || fail "$(basename "$first") of $1 and of $2 differ"
+  echo "reproducible: $(basename "$first") ($(sha256sum <"$first" | cut -c1-16)) from $1 and $2"
+done
 
 bash tools/build-windows.sh --out build-windows-again >/dev/null
 zip=$(ls build-windows/wldmap-*-win64.zip)

@@ -1,3 +1,4 @@
+#include <dlfcn.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -29,6 +30,12 @@ std::vector<std::string> arguments(int argc, char** argv) {
 unsigned long processNumber() { return static_cast<unsigned long>(getpid()); }
 
 // Where the executable and its data are.
+
+std::string modulePath(const void* address) {
+  Dl_info info{};
+  if (!address) return executablePath("");
+  return dladdr(address, &info) != 0 && info.dli_fname ? info.dli_fname : std::string();
+}
 
 std::string executablePath(const std::string& argv0) {
   if (!WLDMAP_PORTABLE) {

@@ -23,11 +23,9 @@ std::vector<std::string> arguments(int argc, char** argv);
 // when it names a folder, else along PATH); empty when neither tells.
 std::string executablePath(const std::string& argv0);
 
-#ifdef _WIN32
-// The path of the DLL that holds `address`, or with nullptr the executable's,
-// of any length; empty when the system cannot tell.
+// The path of the library that holds `address` (a DLL, a plugin), or with
+// nullptr the executable's; empty when the system cannot tell.
 std::string modulePath(const void* address);
-#endif
 
 // The folders after the started path's own where data files are looked for,
 // given the executable's folder: beside it, and where an install puts them.

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds the .deb with cpack, checks its control fields, unpacks it into a scratch
-# root with dpkg-deb -x and runs the tool from there.
+# Builds the .debs with cpack, checks their control fields, unpacks them into a
+# scratch root with dpkg-deb -x and runs the tool from there: wldmap, the tool,
+# which depends on nothing of Qt or KDE, and where the KDE plugin is built,
+# wldmap-kde.
 #   deb_test.sh BUILD_DIR VERSION
 set -euo pipefail
 build=$1
@@ -17,6 +19,7 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for library in libpng16-16 libstdc++6 libc6; do
   grep -q "$library" <<<"$depends" || fail "Depends lacks $library: $depends"
 done
+if grep -q -i -E 'qt|kf5' <<<"$depends"; then fail "the tool depends on Qt or KDE: $depends"; fi
 # Captured first: grep -q stops at its first match, and under pipefail the writer
 # it leaves behind dies of SIGPIPE and fails the pipe.
 description=$(dpkg-deb -f "$deb" Description)
@@ -39,10 +42,29 @@ changelog=$(zcat "$doc/changelog.gz")
 man=$(zcat "$root/unpacked/usr/share/man/man1/wldmap.1.gz")
 grep -q '^\.TH WLDMAP' <<<"$man" || fail "no compressed man page"
 
+# The KDE plugin's package, where it is built: the plugin where Qt finds it,
+# the tool's own version for its colours and file type.
+kde=$(ls "$root"/package/wldmap-kde_*.deb 2>/dev/null || true)
+if [ -n "$kde" ]; then
+  [ "$(dpkg-deb -f "$kde" Version)" = "$version" ] || fail "wldmap-kde's version is not $version"
+  kde_depends=$(dpkg-deb -f "$kde" Depends)
+  for library in "wldmap (= $version)" libkf5kiogui5 libqt5gui5; do
+    grep -qF "$library" <<<"$kde_depends" || fail "wldmap-kde's Depends lacks $library: $kde_depends"
+  done
+  dpkg-deb -x "$kde" "$root/unpacked"
+  [ -f "$root/unpacked/usr/lib/x86_64-linux-gnu/qt5/plugins/kf5/thumbcreator/wldmap-thumbnail.so" ] ||
+    fail "wldmap-kde carries no plugin where Qt's plugins are"
+  grep -qx 'License: Expat' "$root/unpacked/usr/share/doc/wldmap-kde/copyright" ||
+    fail "wldmap-kde has no machine-readable copyright"
+  zcat "$root/unpacked/usr/share/doc/wldmap-kde/changelog.gz" >/dev/null || fail "wldmap-kde has no changelog"
+fi
+
 # Debian's own checker: no error and no warning.
 if command -v lintian >/dev/null; then
-  report=$(lintian "$deb" 2>/dev/null) || true
-  grep -E '^[EW]: ' <<<"$report" && fail "lintian reports the lines above"
+  for package in "$deb" $kde; do
+    report=$(lintian "$package" 2>/dev/null) || true
+    grep -E '^[EW]: ' <<<"$report" && fail "lintian reports the lines above"
+  done
 fi
 mkdir "$root/maps"
 "$build/gensample" 40 40 9 "$root/maps/w.wld"
