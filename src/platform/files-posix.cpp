@@ -343,11 +343,13 @@ InPlaceFile::InPlaceFile(const std::string& path, const WarningHandler& onWarnin
       throw SystemError(withReason("cannot open"));
     }
     if (stat(path.c_str(), &named) == 0 && sameFile(named, opened) && fstat(fd, &opened) == 0) {
+      // The new bytes go after the old ones.
       handle_ = fd;
       created_ = created;
       oldSize_ = static_cast<uint64_t>(opened.st_size);
-      moveTo(fd, oldSize_);
-      return;
+      if (lseek(fd, static_cast<off_t>(oldSize_), SEEK_SET) >= 0) return;
+      ::close(fd);
+      throw SystemError(withReason("cannot write it"));
     }
     ::close(fd);
     if (attempt == 100) throw SystemError("cannot open: another program keeps replacing it");

@@ -314,10 +314,17 @@ InPlaceFile::InPlaceFile(const std::string& path, const WarningHandler& onWarnin
       throw SystemError(why);
     }
     if (!info.DeletePending) {
+      // The new bytes go after the old ones.
+      LARGE_INTEGER end;
+      end.QuadPart = info.EndOfFile.QuadPart;
+      if (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) {
+        const std::string why = withReason("cannot write it");
+        CloseHandle(file);
+        throw SystemError(why);
+      }
       handle_ = reinterpret_cast<intptr_t>(file);
       created_ = created;
-      oldSize_ = static_cast<uint64_t>(info.EndOfFile.QuadPart);
-      moveTo(file, oldSize_);
+      oldSize_ = static_cast<uint64_t>(end.QuadPart);
       return;
     }
     CloseHandle(file);

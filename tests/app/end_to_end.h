@@ -44,6 +44,20 @@ inline Result runTool(const std::string& cwd, const std::string& argv0,
 }
 
 #ifndef _WIN32
+// Runs the built tool in `cwd` with `args` under strace with `options` (where to
+// write the trace, what to trace, the faults or signals to inject), after the
+// bash commands `shell`. LeakSanitizer, in the sanitizer build, cannot run
+// under a tracer.
+inline Result runUnderStrace(const std::string& cwd, const std::vector<std::string>& options,
+                             const std::vector<std::string>& args,
+                             const std::string& shell = "true") {
+  std::string command = shell + " && exec env ASAN_OPTIONS=detect_leaks=0 /usr/bin/strace";
+  for (const std::string& option : options) command += " '" + option + "'";
+  std::vector<std::string> all{"-c", command + " \"$0\" \"$@\"", WLDMAP_EXE};
+  all.insert(all.end(), args.begin(), args.end());
+  return runProcess("/bin/bash", "sh", all, cwd);
+}
+
 // Runs the built tool in `cwd` as an ordinary user, who may neither open every
 // folder nor replace every file: dropped to nobody where the suite runs as
 // root, as the suite's own user otherwise. Every folder on the way must let

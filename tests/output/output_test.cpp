@@ -209,7 +209,9 @@ TEST(OutputTest, StreamFailureIsReportedAsAnException) {
   }
 }
 
-// Painting that fails fails the save, which leaves nothing behind.
+// Painting that fails fails the save, which leaves nothing behind, and the
+// write in place, which leaves the file as it was: also once megabytes of the
+// new image have been written.
 TEST(OutputTest, PaintingThatFailsLeavesNoFile) {
   TempDir dir;
   const PaintBand failing = [](uint32_t top, uint32_t, Color*) {
@@ -217,6 +219,20 @@ TEST(OutputTest, PaintingThatFailsLeavesNoFile) {
   };
   EXPECT_THROW(savePng(dir / "map.png", 5, 200, failing, noWarnings), std::runtime_error);
   EXPECT_TRUE(listDir(dir.path()).empty());
+  Image noise(2000, 1000);
+  std::mt19937 random(5);
+  for (Color& pixel : noise.pixels) pixel = Color{uint8_t(random()), uint8_t(random()), 0, 255};
+  const PaintBand failingLate = [&noise](uint32_t top, uint32_t rows, Color* out) {
+    if (top >= 600) throw std::runtime_error("no more paint");
+    noise.paint(top, rows, out);
+  };
+  writeFile(dir / "thumb.png", "the old thumbnail");
+  EXPECT_THROW(writePngInPlace(dir / "thumb.png", 2000, 1000, failingLate, noWarnings),
+               std::runtime_error);
+  EXPECT_EQ("the old thumbnail", readFile(dir / "thumb.png"));
+  EXPECT_THROW(writePngInPlace(dir / "new.png", 2000, 1000, failingLate, noWarnings),
+               std::runtime_error);
+  EXPECT_EQ((std::vector<std::string>{"thumb.png"}), listDir(dir.path()));
 }
 
 }  // namespace

@@ -71,16 +71,19 @@ std::vector<int> rowFilters(const std::string& png) {
   return filters;
 }
 
-Pixels pixels(const std::string& path) {
-  const Image image = decodePng(readFile(path));
-  Pixels rows(image.height);
-  for (uint32_t y = 0; y < image.height; ++y) {
-    for (uint32_t x = 0; x < image.width; ++x) {
-      const Color p = image.row(y)[x];
-      rows[y].push_back(uint32_t(p.red) << 24 | p.green << 16 | p.blue << 8 | p.alpha);
-    }
+Pixels rowsOf(const std::vector<Color>& pixels, uint32_t width) {
+  Pixels rows;
+  for (size_t i = 0; i < pixels.size(); ++i) {
+    if (i % width == 0) rows.emplace_back();
+    const Color p = pixels[i];
+    rows.back().push_back(uint32_t(p.red) << 24 | p.green << 16 | p.blue << 8 | p.alpha);
   }
   return rows;
+}
+
+Pixels pixels(const std::string& path) {
+  const Image image = decodePng(readFile(path));
+  return rowsOf(image.pixels, image.width);
 }
 
 Pixels thumbnailOf(const Pixels& map, size_t tw, size_t th) {

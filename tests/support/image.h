@@ -40,6 +40,9 @@ std::vector<int> rowFilters(const std::string& png);
 // whole files compare.
 using Pixels = std::vector<std::vector<uint32_t>>;
 
+// The pixels of an image `width` pixels wide, row after row.
+Pixels rowsOf(const std::vector<Color>& pixels, uint32_t width);
+
 // The pixels of the PNG file `path`, as png++ decodes them.
 Pixels pixels(const std::string& path);
 

@@ -240,14 +240,13 @@ TEST_F(WorldTest, FailedReadIsAnErrorNotAnEarlyEnd) {
   for (size_t good : {size_t(3), headerSize, headerSize + 9}) {
     for (const bool runs : {false, true}) {
       // The bytes up to `good`, then a disk that answers EIO.
-      ReadBytes failing = [&, offset = size_t(0)](char* out, size_t count) mutable {
-        if (offset >= good) throw std::runtime_error("Input/output error");
-        const size_t step = std::min(count, good - offset);
-        std::memcpy(out, bytes.data() + offset, step);
-        offset += step;
-        return step;
-      };
-      WorldReader reader(failing, bytes.size());
+      const std::string readable = bytes.substr(0, good);
+      WorldReader reader(
+          [read = readBytesOf(readable)](char* out, size_t count) {
+            const size_t got = read(out, count);
+            return got > 0 ? got : throw std::runtime_error("Input/output error");
+          },
+          bytes.size());
       try {
         reader.readHeader();
         if (runs) reader.readRuns([](int32_t, int32_t, const Tile*, int32_t) {});
