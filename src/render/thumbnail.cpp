@@ -32,8 +32,7 @@ std::vector<uint32_t> starts(uint32_t mapSide, uint32_t thumbnailSide) {
 }  // namespace
 
 BoxMeans::BoxMeans(uint32_t mapWidth, uint32_t mapHeight, ThumbnailSize size)
-    : mapWidth_(mapWidth),
-      mapHeight_(mapHeight),
+    : mapHeight_(mapHeight),
       size_(size),
       columnStarts_(starts(mapWidth, size.width)),
       rowStarts_(starts(mapHeight, size.height)),

@@ -49,7 +49,7 @@ class BoxMeans {
   // the next column's sums.
   void finishColumn();
 
-  const uint32_t mapWidth_, mapHeight_;
+  const uint32_t mapHeight_;
   const ThumbnailSize size_;
   std::vector<uint32_t> columnStarts_;  // size_.width + 1 map columns
   std::vector<uint32_t> rowStarts_;     // size_.height + 1 map rows

@@ -464,8 +464,8 @@ TEST_F(FailureTest, ThumbnailFailuresLeaveTheOutputAsItWas) {
   EXPECT_EQ("as it was", readFile(dir / "thumb.png"));
   if (access("/usr/bin/strace", X_OK) == 0) {
     const Result full =
-        runUnderStrace(dir.path(), {"-qq", "-o", "/dev/null", "-e", "trace=write", "-e",
-                                    "inject=write:error=ENOSPC:when=1"},
+        runUnderStrace(dir.path(), {"-qq", "-o", "/dev/null", "-P", dir / "thumb.png", "-e",
+                                    "trace=write", "-e", "inject=write:error=ENOSPC:when=1"},
                        {"--thumbnail", "300", "noisy.wld", "thumb.png"});
     EXPECT_EQ(2, full.status);
     EXPECT_EQ("error: thumb.png: cannot write it: No space left on device\n", full.err);

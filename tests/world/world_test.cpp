@@ -315,7 +315,8 @@ TEST_F(WorldTest, CellsStraddlingTheEndOfAChunkDecodeWhole) {
 // kCellRun long, and hold the grid's cells.
 TEST_F(WorldTest, DecodesAcrossBufferBoundaries) {
   std::mt19937 random(7);
-  for (const auto& [width, height] : {std::pair{700, 500}, std::pair{3, 2 * kCellRun + 123}}) {
+  for (const std::pair<int32_t, int32_t>& shape : {std::pair{700, 500}, {3, 2 * kCellRun + 123}}) {
+    const int32_t width = shape.first, height = shape.second;
     std::vector<Tile> cells(static_cast<size_t>(width) * height);
     for (Tile& t : cells) {
       const uint32_t r = random();
