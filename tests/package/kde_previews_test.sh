@@ -14,14 +14,9 @@ if [ ! -x "$client" ] || ! command -v update-mime-database >/dev/null ||
   echo "needs the KDE plugin built, kio-extras and shared-mime-info"
   exit 77
 fi
-root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-cmake --install "$build" --prefix "$root/prefix" >/dev/null
+source "$(dirname "$0")/scratch_prefix.sh"
 plugin=$(find "$root/prefix" -name wldmap-thumbnail.so)
 [ -n "$plugin" ] || fail "the plugin is not installed"
-update-mime-database "$root/prefix/share/mime" >/dev/null
 export HOME=$root/home XDG_CACHE_HOME=$root/cache XDG_RUNTIME_DIR=$root/runtime
 # KDE_DEBUG keeps KCrash from catching a crash of the worker, which strace
 # then sees.

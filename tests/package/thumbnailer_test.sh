@@ -15,14 +15,9 @@ if [ -z "$tumblerd" ] || ! command -v dbus-run-session >/dev/null ||
   echo "needs tumbler, dbus, shared-mime-info, python3-gi and python3-pil"
   exit 77
 fi
-root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-cmake --install "$build" --prefix "$root/prefix" >/dev/null
+source "$here/scratch_prefix.sh"
 export HOME=$root/home XDG_CACHE_HOME=$root/cache XDG_DATA_HOME=$root/home/.local/share
 export XDG_DATA_DIRS=$root/prefix/share:/usr/share PATH=$root/prefix/bin:$PATH
-update-mime-database "$root/prefix/share/mime"
 
 # Worlds where users keep them: a deep folder with spaces and a non-ASCII name.
 worlds="$root/home/Saved Worlds/Mäps of the old server/2026 backups"
