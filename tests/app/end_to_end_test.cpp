@@ -754,6 +754,10 @@ TEST_F(FailureTest, FoldersOfOtherUsersAsAnOrdinaryUser) {
     EXPECT_EQ("Parsing header\n", r.out);  // refused before the world is read
     EXPECT_EQ((std::vector<std::string>{"Home.png", "w.wld"}), listDir(dir / "shared"));
     EXPECT_EQ("another user's map", readFile(dir / "shared/Home.png"));
+    // In a sticky folder of the user's own, the owner of the folder may replace it.
+    ASSERT_EQ(0, chown((dir / "shared").c_str(), 65534, 65534));
+    EXPECT_EQ(0, runAsOrdinaryUser(dir / "shared", {"w.wld"}).status);
+    EXPECT_EQ(kSmallWorldPixels, pixels(dir / "shared/Home.png"));
   }
   fs::create_directory(dir / "drop");
   writeFile(dir / "drop/w.wld", smallWorld("Home"));

@@ -83,6 +83,11 @@ TEST(RenderTest, BackgroundFollowsTheDepthLevels) {
   EXPECT_EQ(kUnderground, pixelAt(between, 0, 11));
   EXPECT_EQ(kUnderground, pixelAt(between, 0, 19));
   EXPECT_EQ(kRock, pixelAt(between, 0, 20));
+  // Rock above the surface: every row below the rock level is rock, also where a
+  // column is painted as one run.
+  std::vector<Color> run(30);
+  CellColors(levels(1, 30, 20.0, 10.0), {}).paintRun(grid.column(0), 0, 30, run.data());
+  for (int y = 0; y < 30; ++y) EXPECT_EQ(y <= 10 ? kSky : kRock, run[y]) << "row " << y;
 }
 
 TEST(RenderTest, LayersCompositeAsDocumented) {
