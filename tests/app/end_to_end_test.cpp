@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #else
@@ -451,9 +452,16 @@ TEST_F(FailureTest, ThumbnailFailuresLeaveTheOutputAsItWas) {
   // would hold the run, with one it would take the thumbnail.
   fs::create_directory(dir / "folder.png");
   expectFailure({"--thumbnail", "128", "w.wld", "folder.png"}, "folder.png", "is a folder");
-  const std::string device = kPosixShell ? "/dev/null" : "NUL";
-  expectFailure({"--thumbnail", "128", "w.wld", device}, device, "is not a regular file");
-#ifndef _WIN32
+#ifdef _WIN32
+  expectFailure({"--thumbnail", "128", "w.wld", "NUL"}, "NUL", "is not a regular file");
+#else
+  // Run as root, a tool that wrongly renamed a file over the device would take
+  // /dev/null from the whole system: root gets a null device of its own.
+  const bool root = geteuid() == 0;
+  if (!root || mknod((dir / "null.png").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+    const std::string device = root ? "null.png" : "/dev/null";
+    expectFailure({"--thumbnail", "128", "w.wld", device}, device, "is not a regular file");
+  }
   ASSERT_EQ(0, mkfifo((dir / "fifo.png").c_str(), 0600));
   expectFailure({"--thumbnail", "128", "w.wld", "fifo.png"}, "fifo.png", "is not a regular file");
   // A thumbnail that does not fit, whether a file size limit or a full disk
