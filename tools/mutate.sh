@@ -106,6 +106,12 @@ run_mutant() {
     fi
   fi
   restore
+  # Run as root, a mutant that renames over its output once replaced /dev/null
+  # with a file, and every later verdict was wrong: stop rather than judge on.
+  if [ ! -c /dev/null ]; then
+    printf 'mutant %s left /dev/null no device; the sweep stops\n' "$name" >&2
+    exit 2
+  fi
   if [ -n "$verdict" ]; then
     printf 'killed     %s: %s\n' "$name" "$verdict"
     killed=$((killed + 1))
