@@ -101,7 +101,9 @@ run_mutant() {
     if [ $? -eq 0 ]; then
       verdict=''
     else
-      verdict="by $(sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (.*)$/\1/p' <<<"$log" | head -n 1)"
+      # The first of the tests that failed; skipped ones are listed above them.
+      verdict="by $(sed -n '/tests FAILED:/,$ s/^[[:space:]]*[0-9]* - \(.*\) (.*)$/\1/p' <<<"$log" |
+                    head -n 1)"
       [ "$verdict" = "by " ] && verdict="by a test that did not finish"
     fi
   fi
