@@ -177,7 +177,7 @@ void finish(int fd, const struct stat* older, const WarningHandler& onWarning) {
   // A replaced map keeps its permissions: a private map stays private. A map
   // that was a symbolic link is replaced by a file of its own, which takes the
   // mode of any new map, not that of whatever the link pointed to.
-  struct stat now;
+  struct stat now {};  // zeroed: keepsNoModes reads it even when fstat failed
   if (older && S_ISREG(older->st_mode) &&
       (fstat(fd, &now) != 0 || (now.st_mode & 07777) != (older->st_mode & 07777)) &&
       fchmod(fd, older->st_mode & 07777) != 0) {
