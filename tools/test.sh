@@ -21,12 +21,13 @@ bash tools/build-windows.sh --test
 
 stage "normal build"
 source tools/wine-session.sh
-cmake --preset default -DWLDMAP_WINDOWS_EXE="$(pwd)/build-windows/wldmap.exe" >/dev/null
-cmake --build --preset default -j "$jobs"
-ctest --preset default -j "$jobs"
+# The strict preset: the default tree, with a warning in the tool's own code an error.
+cmake --preset strict -DWLDMAP_WINDOWS_EXE="$(pwd)/build-windows/wldmap.exe" >/dev/null
+cmake --build --preset strict -j "$jobs"
+ctest --preset strict -j "$jobs"
 
 stage "the tool alone, without GoogleTest; the packages built twice are the same"
-cmake --preset minimal >/dev/null
+cmake --preset minimal -DWLDMAP_WERROR=ON >/dev/null
 cmake --build --preset minimal -j "$jobs" >/dev/null
 [ -x build-minimal/wldmap ] && [ -f build-minimal/tilecolors.txt ] && [ ! -e build-minimal/tests ]
 bash tools/check-reproducible.sh build build-minimal

@@ -125,8 +125,8 @@ class Run {
 };
 
 std::string helpText() {
-  // One place a line; the data folders are the system's (../share/wldmap/
-  // where an install puts it).
+  // One place a line; the data folders are the system's (the install's data
+  // folder as seen from its binary folder).
   std::string places =
       "  the folder of the path wldmap was started by: the current folder when it was\n"
       "    started by a bare name, found along PATH or run by a desktop entry\n";

@@ -72,7 +72,7 @@ std::string startedPath(const std::string& argv0) {
 }
 
 std::vector<std::string> dataFolders(const std::string& exeFolder) {
-  return {exeFolder, exeFolder + "../share/wldmap/"};
+  return {exeFolder, exeFolder + WLDMAP_DATA_FROM_BIN};
 }
 
 // Signals.
