@@ -28,15 +28,15 @@ add_library(wldmap_kde_thumbnail MODULE src/kde/world_thumbnail_creator.cpp)
 set_target_properties(wldmap_kde_thumbnail PROPERTIES
   OUTPUT_NAME wldmap-thumbnail PREFIX "" AUTOMOC ON
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
-target_link_libraries(wldmap_kde_thumbnail PRIVATE KF5::KIOGui wldmap_world wldmap_colors
-                                                   wldmap_render wldmap_platform)
+target_link_libraries(wldmap_kde_thumbnail PRIVATE KF5::KIOGui wldmap_core wldmap_world
+                                                   wldmap_colors wldmap_render wldmap_platform)
 # The tool's own libraries are linked in and not exported from the plugin.
 target_link_options(wldmap_kde_thumbnail PRIVATE -Wl,--exclude-libs,ALL)
 target_compile_definitions(wldmap_kde_thumbnail PRIVATE WLDMAP_KDE_DATA_FOLDER="${to_data}/")
 target_compile_options(wldmap_kde_thumbnail PRIVATE ${WLDMAP_STRICT_WARNINGS})
 # Linked into a shared object, so compiled as position-independent code.
-set_target_properties(wldmap_world wldmap_colors wldmap_render wldmap_model wldmap_platform
-                      PROPERTIES POSITION_INDEPENDENT_CODE ON)
+set_target_properties(wldmap_core wldmap_world wldmap_colors wldmap_render wldmap_model
+                      wldmap_platform PROPERTIES POSITION_INDEPENDENT_CODE ON)
 install(TARGETS wldmap_kde_thumbnail LIBRARY DESTINATION ${WLDMAP_KDE_PLUGIN_DIR} COMPONENT kde)
 
 # The client of KIO's preview job that the suite runs against the installed

@@ -3,11 +3,13 @@
 #include <functional>
 #include <optional>
 
+#include "app/failure.h"
 #include "app/map_guard.h"
 #include "app/map_names.h"
 #include "app/stages.h"
 #include "app/thumbnailer.h"
 #include "colors/colors.h"
+#include "core/core.h"
 #include "output/output.h"
 #include "render/render.h"
 #include "platform/platform.h"
@@ -49,17 +51,18 @@ class Run {
     const std::string& worldPath = worlds_[index];
     try {
       out_ << "Parsing header" << std::endl;
-      WorldFile world(worldPath, guard_.fullPath(index));
+      WorldSource world =
+          blameOn(worldPath, [&] { return WorldSource(guard_.fullPath(index)); });
       // A map that may not be written is refused before the world is read.
       const MapPath map = mapPath(index, world.header());
       guard_.checkMapPath(index, map.path, map.file);
-      about(map.path, [&] { platform::checkReplaceable(map.file); });
+      blameOn(map.path, [&] { platform::checkReplaceable(map.file); });
       out_ << "Reading world" << std::endl;
-      const TileGrid grid = world.readGrid();
+      const TileGrid grid = blameOn(worldPath, [&] { return world.readGrid(); });
       out_ << "Loading colors" << std::endl;
       const TileColorTable& colors = colorTable();
       out_ << "Generating image" << std::endl;
-      const MapPainter painter = about(worldPath, [&] {
+      const MapPainter painter = blameOn(worldPath, [&] {
         return MapPainter(world.header(), grid, colors);
       });
       reportUnknownWalls(painter, out_);
@@ -106,7 +109,7 @@ class Run {
   void saveMap(size_t index, const WorldHeader& header, const MapPainter& painter,
                const MapPath& map) {
     out_ << "Saving image as " << map.path << std::endl;
-    about(map.path, [&] {
+    blameOn(map.path, [&] {
       savePng(map.file, static_cast<uint32_t>(header.width), static_cast<uint32_t>(header.height),
               std::cref(painter), [this, &map](const std::string& warning) {
                 reportWarning(err_, map.path, warning);
@@ -169,8 +172,9 @@ std::string helpText() {
 
 int runDriver(const std::vector<std::string>& args, const std::string& exePath, std::istream& in,
               std::ostream& out, std::ostream& err) {
-  // Every path ends by waiting for one character, so a console opened for a
-  // dropped file stays readable until the user presses Enter.
+  // A run over worlds, and a start without one, ends by waiting for one
+  // character, so a console opened for a drop stays readable until the user
+  // presses Enter; help, version and thumbnails answer without waiting.
   auto finish = [&in](int status) {
     in.get();
     return status;

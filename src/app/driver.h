@@ -12,8 +12,9 @@ namespace wldmap {
 // the exit status: 0 when every map was written, 1 without a world, 2 when any
 // world failed. Maps the worlds in order, releasing each one's memory before the
 // next, then reads one character from `in`. "--help", "-h" and "--version" as
-// args[1] print and return 0 without reading. exePath is the running
-// executable's path as the system reports it, or empty.
+// args[1] print and return 0 without reading; "--thumbnail" as args[1] runs the
+// thumbnailer (see runThumbnailer), which reads nothing either. exePath is the
+// running executable's path as the system reports it, or empty.
 int runDriver(const std::vector<std::string>& args, const std::string& exePath, std::istream& in,
               std::ostream& out, std::ostream& err);
 

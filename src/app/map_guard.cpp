@@ -1,6 +1,6 @@
 #include "app/map_guard.h"
 
-#include "app/stages.h"
+#include "app/failure.h"
 #include "platform/platform.h"
 
 namespace wldmap {
@@ -30,7 +30,7 @@ void MapGuard::checkMapPath(size_t index, const std::string& mapPath,
   if (!map) return;  // a new file: nothing is written over
   const std::string& world = worlds_[index];
   if (map == resolved_[index].id) {
-    throw Failure(mapPath, "is the world file itself; it is kept, and no map is written");
+    throw outputIsTheWorld(mapPath, "map");
   }
   for (const Resolved& other : resolved_) {
     if (other.id == map) {

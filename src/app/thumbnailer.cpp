@@ -4,10 +4,11 @@
 #include <limits>
 #include <optional>
 
+#include "app/failure.h"
 #include "app/stages.h"
+#include "core/core.h"
 #include "output/output.h"
 #include "platform/platform.h"
-#include "render/thumbnail.h"
 
 namespace wldmap {
 
@@ -40,16 +41,17 @@ int runThumbnailer(const std::vector<std::string>& args,
   const std::string& worldPath = args[3];
   const std::string& output = args[4];
   try {
-    const std::string worldFile = about(worldPath, [&] { return platform::fullPath(worldPath); });
-    const std::string outputFile = about(output, [&] { return platform::fullPath(output); });
+    const std::string worldFile = blameOn(worldPath, [&] { return platform::fullPath(worldPath); });
+    const std::string outputFile = blameOn(output, [&] { return platform::fullPath(output); });
     const std::optional<platform::FileId> outputId = platform::fileId(outputFile);
     if (outputId && outputId == platform::fileId(worldFile)) {
-      throw Failure(output, "is the world file itself; it is kept, and no thumbnail is written");
+      throw outputIsTheWorld(output, "thumbnail");
     }
-    WorldFile world(worldPath, worldFile);
+    WorldSource world = blameOn(worldPath, [&] { return WorldSource(worldFile); });
     const TileColorTable colors = readColors(colorCandidates, nullptr);
-    const BoxMeans thumbnail = world.readThumbnail(colors, size);
-    about(output, [&] {
+    const BoxMeans thumbnail =
+        blameOn(worldPath, [&] { return world.readThumbnail(colors, size); });
+    blameOn(output, [&] {
       writePngInPlace(outputFile, thumbnail.size().width, thumbnail.size().height,
                       std::cref(thumbnail), [&](const std::string& warning) {
                         reportWarning(err, output, warning);

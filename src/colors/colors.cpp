@@ -42,11 +42,11 @@ std::string escaped(const std::string& token) {
 // text file. Returns a warning when the file starts like UTF-16 instead.
 std::string skipByteOrderMark(std::istream& in) {
   const int first = in.peek();
-  if (in.bad()) throw std::runtime_error("cannot read it");
+  if (in.bad()) throw ColorFileError("cannot read it");
   if (first == 0xEF) {
     char mark[3];
     if (in.read(mark, 3) && mark[1] == '\xBB' && mark[2] == '\xBF') return std::string();
-    if (in.bad()) throw std::runtime_error("cannot read it");
+    if (in.bad()) throw ColorFileError("cannot read it");
     in.clear();
     in.seekg(0);
   } else if (first == 0xFF || first == 0xFE) {
@@ -80,7 +80,7 @@ TileColorTable loadTileColors(std::istream& in, std::vector<std::string>& warnin
       }
       ++count;
     }
-    if (in.bad()) throw std::runtime_error("cannot read it");
+    if (in.bad()) throw ColorFileError("cannot read it");
     if (count < 5) {
       // The file ended: cleanly after a group, or with a group cut short.
       if (count > 0) {

@@ -41,6 +41,12 @@ class TileColorTable {
   std::bitset<kTypes> present_;
 };
 
+// A colour file that could not be read whole; what() says why.
+class ColorFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // The name of the colour file, wherever it is looked for.
 constexpr char kColorFileName[] = "tilecolors.txt";
 
@@ -55,7 +61,7 @@ constexpr int kLongestToken = 64;
 // is longer than kLongestToken, keeping the complete groups before it; that
 // token (quoted safely for a terminal, its first bytes only), an incomplete
 // last group and a UTF-16 file each add a line to `warnings`. Throws
-// std::runtime_error when the stream fails before its end (unless its exception mask
+// ColorFileError when the stream fails before its end (unless its exception mask
 // makes it throw its own error first): a table cut short by a failed read is
 // never taken for the whole.
 TileColorTable loadTileColors(std::istream& in, std::vector<std::string>& warnings);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <mutex>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -10,11 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "colors/colors.h"
+#include "core/core.h"
 #include "model/paint_band.h"
 #include "platform/platform.h"
-#include "render/thumbnail.h"
-#include "world/world.h"
 
 namespace wldmap {
 namespace explorer {
@@ -23,26 +20,11 @@ std::atomic<long> moduleUsers{0};
 
 namespace {
 
-// The folder this DLL was loaded from, in UTF-8, ending in its separator.
-std::string moduleFolder() {
-  const std::string path = platform::modulePath(reinterpret_cast<const void*>(&moduleFolder));
-  return path.substr(0, path.find_last_of('\\') + 1);
-}
-
 // The colour table from tilecolors.txt beside the DLL, read at the first
 // thumbnail of this loaded DLL; null when it cannot be read.
 const TileColorTable* colorTable() {
-  static std::once_flag once;
-  static std::optional<TileColorTable> table;
-  std::call_once(once, [] {
-    try {
-      platform::InputFileStream in(moduleFolder() + kColorFileName);
-      std::vector<std::string> warnings;  // nobody to show them to
-      if (in.file().isRegular()) table = loadTileColors(in, warnings);
-    } catch (...) {
-      // Every thumbnail fails then; there is nobody to tell.
-    }
-  });
+  static const std::optional<TileColorTable> table =
+      colorsBesideModule(reinterpret_cast<const void*>(&colorTable), "");
   return table ? &*table : nullptr;
 }
 
@@ -150,9 +132,8 @@ HRESULT ThumbnailProvider::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALPHATYPE*
     if (!colors) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     uint64_t size = 0;
     ReadBytes read = streamReader(stream_, size);
-    WorldReader reader(std::move(read), size);
-    reader.readHeader();
-    const BoxMeans thumbnail = readThumbnail(reader, *colors, cx);
+    WorldSource world(std::move(read), size);
+    const BoxMeans thumbnail = world.readThumbnail(*colors, cx);
     *bitmap = makeBitmap(thumbnail.size(), std::cref(thumbnail));
     *alpha = WTSAT_RGB;
     return S_OK;

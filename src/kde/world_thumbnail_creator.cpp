@@ -6,36 +6,19 @@
 #include <QImage>
 
 #include <algorithm>
-#include <mutex>
 #include <optional>
-#include <string>
-#include <vector>
 
-#include "colors/colors.h"
-#include "platform/platform.h"
-#include "render/thumbnail.h"
-#include "world/world.h"
+#include "core/core.h"
 
 namespace wldmap {
 namespace {
 
 // The colour table from the installed tree's tilecolors.txt, found from this
 // plugin's own folder as the tool finds it from its own, read at the first
-// thumbnail; null when it cannot be read.
+// thumbnail; null when it cannot be read, and every thumbnail fails then.
 const TileColorTable* colorTable() {
-  static std::once_flag once;
-  static std::optional<TileColorTable> table;
-  std::call_once(once, [] {
-    try {
-      const std::string plugin = platform::modulePath(reinterpret_cast<const void*>(&colorTable));
-      const std::string folder = plugin.substr(0, plugin.find_last_of('/') + 1);
-      platform::InputFileStream in(folder + WLDMAP_KDE_DATA_FOLDER + kColorFileName);
-      std::vector<std::string> warnings;  // nobody to show them to
-      if (in.file().isRegular()) table = loadTileColors(in, warnings);
-    } catch (...) {
-      // Every thumbnail fails then; there is nobody to tell.
-    }
-  });
+  static const std::optional<TileColorTable> table =
+      colorsBesideModule(reinterpret_cast<const void*>(&colorTable), WLDMAP_KDE_DATA_FOLDER);
   return table ? &*table : nullptr;
 }
 
@@ -56,13 +39,9 @@ class WorldThumbnailCreator : public KIO::ThumbnailCreator {
       if (!colors || !request.url().isLocalFile() || asked.isEmpty()) {
         return KIO::ThumbnailResult::fail();
       }
-      platform::InputFile file(QFile::encodeName(request.url().toLocalFile()).toStdString());
-      if (!file.isRegular()) return KIO::ThumbnailResult::fail();
-      WorldReader reader([&file](char* out, size_t count) { return file.read(out, count); },
-                         file.size());
-      reader.readHeader();
+      WorldSource world(QFile::encodeName(request.url().toLocalFile()).toStdString());
       const auto size = static_cast<uint32_t>(std::max(asked.width(), asked.height()));
-      const BoxMeans thumbnail = readThumbnail(reader, *colors, size);
+      const BoxMeans thumbnail = world.readThumbnail(*colors, size);
       const ThumbnailSize shape = thumbnail.size();
       // Four bytes a pixel in red, green, blue, alpha order: a Color each, rows
       // without padding.

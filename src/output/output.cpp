@@ -113,7 +113,7 @@ void writePng(std::ostream& out, uint32_t width, uint32_t height, const PaintBan
     PaintAhead rows(width, height, paintBand);
     encode(out, width, height, rows, onWarning);
   } catch (const png::error& e) {
-    throw std::runtime_error(e.what());  // callers need not know png++'s types
+    throw PngError(e.what());  // callers need not know png++'s types
   }
 }
 

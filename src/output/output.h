@@ -5,11 +5,19 @@
 #include <cstdint>
 #include <functional>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 #include "model/paint_band.h"
 
 namespace wldmap {
+
+// A PNG that could not be written; what() says why, in libpng's words or the
+// file's own ("cannot write it: File too large").
+class PngError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // Receives each of libpng's warnings.
 using PngWarningHandler = std::function<void(const std::string& warning)>;
@@ -18,15 +26,16 @@ using PngWarningHandler = std::function<void(const std::string& warning)>;
 // byte for byte what libpng writes with its default settings, at any size PNG
 // allows. A second thread of the encoder's own calls paintBand a few bands
 // ahead of the encoder, so the map is never held whole. libpng's warnings go to
-// `onWarning`, never to the console. Throws std::runtime_error, whose
-// what() says why, or what paintBand threw.
+// `onWarning`, never to the console. Throws PngError, or what paintBand
+// threw.
 void writePng(std::ostream& out, uint32_t width, uint32_t height, const PaintBand& paintBand,
               const PngWarningHandler& onWarning);
 
 // Writes the PNG as writePng does to a new temporary file beside `path`, through
 // the handle that created it, and renames it over `path` once it is complete and
 // synced, so `path` holds either its old content or the whole new map. Throws
-// std::runtime_error, or what paintBand threw, and removes the temporary file then.
+// PngError, platform::SystemError, or what paintBand threw, and removes the
+// temporary file then.
 void savePng(const std::string& path, uint32_t width, uint32_t height,
              const PaintBand& paintBand, const PngWarningHandler& onWarning);
 
@@ -34,8 +43,8 @@ void savePng(const std::string& path, uint32_t width, uint32_t height,
 // missing, for a caller that reads back the very file it named: the new bytes
 // go after the old ones and replace them only once they are complete, so that
 // `path` holds either its old content or the whole PNG, whatever fails. Other
-// writers of `path` wait their turn. Throws std::runtime_error, or what
-// paintBand threw. A file this call made and could not remove again is named
+// writers of `path` wait their turn. Throws PngError, platform::SystemError,
+// or what paintBand threw. A file this call made and could not remove again is named
 // to `onWarning`.
 void writePngInPlace(const std::string& path, uint32_t width, uint32_t height,
                      const PaintBand& paintBand, const PngWarningHandler& onWarning);

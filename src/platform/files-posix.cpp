@@ -99,10 +99,10 @@ int syncFile(int fd) {
   return synced == 0 || errno == EINVAL ? 0 : errno;
 }
 
-// The folder that holds `path`, as a path.
+// The folder that holds `path`, as a path the calls take.
 std::string folderOf(const std::string& path) {
-  const size_t cut = path.find_last_of('/');
-  return cut == std::string::npos ? "." : path.substr(0, cut + 1);
+  const std::string folder = folderOfFile(path);
+  return folder.empty() ? "." : folder;
 }
 
 // Removes a file this process made, or names it to `onWarning` for the user to

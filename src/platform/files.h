@@ -39,6 +39,18 @@ extern const bool kWindowsFileNames;
 // the relative one does not. Throws SystemError when it cannot be resolved.
 std::string fullPath(const std::string& path);
 
+// The folder of the file at `path`, a path as the system gives it (a module's,
+// a full one): up to and including its last separator, or empty for a bare
+// name. (A dropped path follows the drop's own rule, which the driver keeps.)
+inline std::string folderOfFile(const std::string& path) {
+#ifdef _WIN32
+  const size_t cut = path.find_last_of("/\\");
+#else
+  const size_t cut = path.find_last_of('/');
+#endif
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
 // What tells one file from every other: the same for every path that names it,
 // through links, other spellings, or the case a system folds.
 struct FileId {

@@ -6,7 +6,9 @@
 #include <exception>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 
+#include "app/failure.h"
 #include "app/stages.h"
 #include "support/tempdir.h"
 #include "worldwriter/worldwriter.h"
@@ -46,20 +48,20 @@ DriverRun runInProcess(const std::vector<std::string>& args, const std::string& 
   return run;
 }
 
-// A failure of the file is reported about it; a bug is not dressed as one.
+// What the file caused is reported about it; a thread that cannot start or a
+// bug is not dressed as the file's fault.
 TEST(DriverTest, OnlyWhatTheFileCausedIsReportedAboutIt) {
-  for (const auto& error : {std::make_exception_ptr(std::runtime_error("cannot read it")),
+  for (const auto& error : {std::make_exception_ptr(platform::SystemError("cannot read it")),
+                            std::make_exception_ptr(WorldError("tile data ends early")),
                             std::make_exception_ptr(std::bad_alloc())}) {
-    try {
-      about("w.wld", [&error] { std::rethrow_exception(error); });
-    } catch (const Failure& failure) {
-      EXPECT_EQ("w.wld", failure.file());
-    }
+    EXPECT_THROW(blameOn("w.wld", [&error] { std::rethrow_exception(error); }), Failure);
   }
-  EXPECT_THROW(about("w.wld", [] { return std::vector<int>().at(1); }), std::out_of_range);
+  EXPECT_THROW(blameOn("w.wld", [] { return std::vector<int>().at(1); }), std::out_of_range);
+  EXPECT_THROW(blameOn("w.wld", [] { throw std::system_error(EAGAIN, std::generic_category()); }),
+               std::system_error);
 }
 
-TEST(DriverTest, EveryPathReadsExactlyOneCharacterOfInput) {
+TEST(DriverTest, EveryRunOverWorldsReadsExactlyOneCharacterOfInput) {
   TempDir dir;
   writeFile(dir / "tilecolors.txt", "1 10 20 30 255\n");
   WorldHeader h;

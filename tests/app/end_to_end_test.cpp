@@ -786,7 +786,7 @@ TEST_F(FailureTest, FifoIsNotReadAsAWorld) {
                            {"20", WLDMAP_EXE, "fifo.wld", "w.wld"}, "", "/usr/bin/timeout");
   EXPECT_EQ(2, r.status);
   EXPECT_EQ("Parsing header\n" + progress("Home.png"), r.out);
-  EXPECT_EQ("error: fifo.wld: not a regular file\n", r.err);
+  EXPECT_EQ("error: fifo.wld: is not a regular file\n", r.err);
 }
 
 // Starts the tool on `worlds` in `cwd` with standard output on `out` and standard

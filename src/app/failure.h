@@ -1,0 +1,64 @@
+// How a run reports what went wrong: a failure about one file, the steps whose
+// faults are that file's, and the error and warning lines.
+#pragma once
+
+#include <new>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+
+#include "colors/colors.h"
+#include "output/output.h"
+#include "platform/platform.h"
+#include "world/world.h"
+
+namespace wldmap {
+
+// A failure of one world's run, about one file: "error: <file>: <what>".
+class Failure : public std::runtime_error {
+ public:
+  Failure(std::string file, const std::string& what)
+      : std::runtime_error(what), file_(std::move(file)) {}
+  const std::string& file() const { return file_; }
+
+ private:
+  std::string file_;
+};
+
+// Runs `step` and blames on `file` what the file caused: a failed call on it, a
+// damaged world or colour file, a PNG that cannot be written to it, no memory for what it
+// holds. Anything else (a thread that cannot start, a logic error) is no fault
+// of the file and passes through as what it is.
+template <typename Step>
+auto blameOn(const std::string& file, Step step) -> decltype(step()) {
+  try {
+    return step();
+  } catch (const Failure&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw Failure(file, "not enough memory");
+  } catch (const platform::SystemError& e) {
+    throw Failure(file, e.what());
+  } catch (const WorldError& e) {
+    throw Failure(file, e.what());
+  } catch (const ColorFileError& e) {
+    throw Failure(file, e.what());
+  } catch (const PngError& e) {
+    throw Failure(file, e.what());
+  }
+}
+
+// The failure of an output that is the world file itself: it is kept, and no
+// `product` ("map", "thumbnail") is written.
+inline Failure outputIsTheWorld(const std::string& output, const std::string& product) {
+  return Failure(output, "is the world file itself; it is kept, and no " + product +
+                             " is written");
+}
+
+// The line a failure is reported with: "error: <file>: <what>".
+void reportFailure(std::ostream& err, const Failure& failure);
+
+// The line a warning is reported with: "warning: <file>: <what>".
+void reportWarning(std::ostream& err, const std::string& file, const std::string& what);
+
+}  // namespace wldmap
