@@ -10,9 +10,8 @@ namespace wldmap {
 namespace {
 
 // Below this, malloc is as fast; above it, pages straight from the system, made
-// present in one call, save the page faults of touching each one: against malloc,
-// reading 7.0-7.7 -> 6.1-7.1 ns a cell and rendering 4.6-5.3 -> 4.1-4.7 on the
-// 8400 x 2400 sample (build-bench/wldmap_stages).
+// present in one call, save the page faults of touching each one (measured in
+// docs/performance.md, "Measured design choices").
 constexpr size_t kPageThreshold = size_t(4) << 20;
 
 }  // namespace

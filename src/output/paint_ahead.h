@@ -35,7 +35,8 @@ struct BandRing {
 };
 
 // The encoder takes rows one at a time on the calling thread and is the slowest
-// stage, while painting a band of rows needs nothing but the finished grid. So a
+// stage, while painting a band of rows needs nothing from the encoder (only the
+// painter's own input: a map's grid, a thumbnail's pixels). So a
 // painter thread fills a ring of band buffers and the encoder takes rows from it:
 // on two cores the painting costs no time, and the map is never held whole. The
 // painter also picks each row's PNG filter, the encoder's costliest step that

@@ -23,8 +23,9 @@ class SystemError : public std::runtime_error {
 // Receives what went wrong without failing the call: one line, no line end.
 using WarningHandler = std::function<void(const std::string& warning)>;
 
-// The most one read or write asks of the system: a gigabyte, which the counts
-// of every system's calls (a DWORD, a ULONG) hold with room to spare.
+// The most one read or write asks of Windows, or of a stream Explorer hands
+// over: a gigabyte, which their counts (a DWORD, a ULONG) hold with room to
+// spare. POSIX calls take any size_t and are not cut.
 constexpr size_t kLargestCall = size_t(1) << 30;
 
 // Whether file names must also follow Windows' rules: no < > : " | ? *, no device
@@ -97,8 +98,8 @@ class InputFile {
 };
 
 // A file read as bytes through a standard input stream, for the readers that
-// take one: small reads come from a buffer, seeks within it and to the end cost
-// no call. A failed read is thrown as the file's own SystemError ("cannot read
+// take one: small reads come from a buffer, and a seek within what is buffered
+// costs no call (one to the end does, unless the buffer reaches it). A failed read is thrown as the file's own SystemError ("cannot read
 // it: <reason>"), never taken for the end of the file: the stream's exception
 // mask holds badbit, so the stream passes it on.
 class InputFileStream : public std::istream {

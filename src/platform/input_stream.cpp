@@ -7,8 +7,9 @@ namespace wldmap {
 namespace platform {
 
 // A read buffer over the file, for small reads such as a colour file's tokens:
-// small reads come from the buffer, large ones go straight to the caller; seeks
-// within what is buffered, and to the end, cost no system call.
+// small reads come from the buffer, large ones go straight to the caller; a
+// seek within what is buffered costs no system call, nor does one to the end
+// when the buffer reaches it.
 class InputFileStream::Buffer : public std::streambuf {
  public:
   explicit Buffer(const std::string& path) : file_(path), buffer_(new char[kSize]) {

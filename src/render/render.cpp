@@ -35,9 +35,8 @@ constexpr int kUnders = 3 + kKnownWalls - 1;
 // and the liquid, composited once each with blend; painting a cell is then one
 // lookup. The index packs, from the top: under, active, the type byte, lava and
 // "has liquid", so that it is built with shifts alone; combinations whose flags
-// say there is no tile or no liquid repeat the colour without it. Against
-// blending the four layers cell by cell: 5.3-6.2 -> 4.0 ns a cell on the
-// 8400 x 2400 sample (build-bench/wldmap_stages).
+// say there is no tile or no liquid repeat the colour without it, which is
+// faster than blending the four layers cell by cell (docs/performance.md).
 constexpr int kLiquidBits = 2;  // lava, has liquid
 constexpr int kTypeBits = 8;
 constexpr int kActiveBits = 1;
@@ -168,8 +167,7 @@ void MapPainter::operator()(uint32_t top, uint32_t rows, Color* out) const {
   for (int32_t x = 0; x < width; ++x) {
     const Tile* cells = grid_.column(x) + top;
     // Each column's run starts a new stream the hardware has not seen yet, so
-    // fetch the next column's run while this one is painted: 9.6 -> 4.0 ns a
-    // cell on the 8400 x 2400 sample (build-bench/wldmap_stages).
+    // fetch the next column's run while this one is painted (docs/performance.md).
     if (x + 1 < width) {
       const char* next = reinterpret_cast<const char*>(grid_.column(x + 1) + top);
       for (size_t offset = 0; offset < chunkBytes; offset += 64) platform::prefetch(next + offset);

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 #ifndef _WIN32
 #include <pthread.h>
@@ -67,25 +70,51 @@ TEST(PaintAheadTest, EveryRowArrivesWhole) {
 }
 
 // No row is handed over before its band is painted. The painter is held inside
-// band 1 until row 64 has been handed over, or for 300 ms: the encoder, which
-// asks for row 64 at once, must be waiting all that while, so that the band is
-// whole when the row arrives. The test cannot fail on correct code, however
-// slow the machine.
+// band 1 while another thread asks for row 64; it is let go once that thread
+// has its row (wrong) or has had a thousand turns to get it. The verdict is the
+// order of the two events, so correct code passes however slow the machine.
 TEST(PaintAheadTest, NoRowIsHandedOverBeforeItsBandIsPainted) {
-  std::atomic<int> bandsPainted{0};
-  std::atomic<bool> handedOver{false};
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool asking = false, released = false;
+  std::vector<std::string> events;
+  auto log = [&](const char* event) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    events.push_back(event);
+    changed.notify_all();
+  };
   PaintAhead ahead(2, 200, [&](uint32_t top, uint32_t rows, Color* out) {
-    for (int wait = 0; top == 64 && !handedOver && wait < 300; ++wait) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (top == 64) {
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait(lock, [&] { return released; });
     }
     paintMarked(2, top, rows, out);
-    ++bandsPainted;
+    if (top == 64) log("painted");
   });
   for (uint32_t y = 0; y < 64; ++y) ahead.row(y);
-  const Color pixel = ahead.row(64).pixels[1];
-  const int painted = bandsPainted;
-  handedOver = true;
-  EXPECT_GE(painted, 2) << "row 64 was handed over while its band was being painted";
+  Color pixel{};
+  std::thread encoder([&] {
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      asking = true;
+    }
+    changed.notify_all();
+    pixel = ahead.row(64).pixels[1];
+    log("handed over");
+  });
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return asking; });
+    for (int turn = 0; turn < 1000 && events.empty(); ++turn) {
+      lock.unlock();
+      std::this_thread::yield();
+      lock.lock();
+    }
+    released = true;
+  }
+  changed.notify_all();
+  encoder.join();
+  EXPECT_EQ((std::vector<std::string>{"painted", "handed over"}), events);
   EXPECT_EQ(marked(1, 64), pixel);
 }
 
