@@ -31,7 +31,8 @@ using PngWarningHandler = std::function<void(const std::string& warning)>;
 void writePng(std::ostream& out, uint32_t width, uint32_t height, const PaintBand& paintBand,
               const PngWarningHandler& onWarning);
 
-// Writes the PNG as writePng does to a new temporary file beside `path`, through
+// Once platform::checkReplaceable has let `path` be replaced: writes the PNG as
+// writePng does to a new temporary file beside `path`, through
 // the handle that created it, and renames it over `path` once it is complete and
 // synced, so `path` holds either its old content or the whole new map. Throws
 // PngError, platform::SystemError, or what paintBand threw, and removes the

@@ -105,15 +105,19 @@ std::string folderOf(const std::string& path) {
   return folder.empty() ? "." : folder;
 }
 
-// Removes a file this process made, or names it to `onWarning` for the user to
-// remove.
-void remove(const std::string& path, const WarningHandler& onWarning) {
-  if (unlink(path.c_str()) != 0 && errno != ENOENT) {
-    onWarning(withReason("cannot remove " + path) + "; remove it by hand");
-  }
+// Whether a failure to set a mode only means that the file system keeps none
+// (FAT through FUSE, phones over MTP, some network shares): for a file of the
+// user's own, EPERM says so too.
+bool keepsNoModes(int error, const struct stat& file) {
+  return error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP ||
+         (error == EPERM && file.st_uid == geteuid());
 }
 
 }  // namespace
+
+void writeAll(intptr_t handle, const char* data, size_t size) {
+  writeAll(static_cast<int>(handle), data, size);
+}
 
 // Replacing.
 
@@ -128,158 +132,76 @@ void checkReplaceable(const std::string& target) {
   }
 }
 
-namespace {
-
-// The folder that holds `target`, open so that a rename in it can be made
-// durable. A folder that may be written but not read (mode -wx) cannot be
-// opened, and then cannot be synced.
-class Folder {
- public:
-  explicit Folder(const std::string& target) {
-    fd_ = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0 && errno != EACCES) throw SystemError(withReason("cannot open its folder"));
-  }
-  ~Folder() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Folder(const Folder&) = delete;
-  Folder& operator=(const Folder&) = delete;
-
-  // Syncs the folder: 0, or the error.
-  int sync() const { return fd_ < 0 ? 0 : syncFile(fd_); }
-
- private:
-  int fd_;
-};
-
-// A second name for the older map, made just before the new map replaces it, so
-// that a replacement the folder cannot make durable is taken back. Empty when
-// there is no older map, or its file system has no hard links (then the
-// replacement cannot be taken back, only reported).
-std::string linkOlderMap(const std::string& target) {
-  return firstFreeName(target, ".old", [&target](const std::string& name) {
-    if (link(target.c_str(), name.c_str()) == 0) return Made::kMade;
-    return errno == EEXIST ? Made::kTaken : Made::kFailed;
-  });
+Made createNew(const std::string& path, intptr_t& handle, int& error) {
+  // Mode 0666 lets the umask decide a new file's permissions, as for any new file.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  error = errno;
+  if (fd >= 0) handle = fd;
+  return fd >= 0 ? Made::kMade : error == EEXIST ? Made::kTaken : Made::kFailed;
 }
 
-// Whether a failure to set a mode only means that the file system keeps none
-// (FAT through FUSE, phones over MTP, some network shares): for a file of the
-// user's own, EPERM says so too.
-bool keepsNoModes(int error, const struct stat& file) {
-  return error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP ||
-         (error == EPERM && file.st_uid == geteuid());
-}
-
-// Gives the file on `fd` the mode of the older map (when there is one, it is a
-// regular file and the modes differ) and syncs it. Throws SystemError.
-void finish(int fd, const struct stat* older, const WarningHandler& onWarning) {
-  // A replaced map keeps its permissions: a private map stays private. A map
-  // that was a symbolic link is replaced by a file of its own, which takes the
-  // mode of any new map, not that of whatever the link pointed to.
+bool adoptPermissions(intptr_t handle, const std::string& target,
+                      const WarningHandler& onWarning) {
+  struct stat older;
+  if (lstat(target.c_str(), &older) != 0) return false;
+  // A target that was a symbolic link is replaced by a file of its own, which
+  // takes the mode of any new file, not that of whatever the link pointed to.
+  if (!S_ISREG(older.st_mode)) return true;
+  const int fd = static_cast<int>(handle);
   struct stat now {};  // zeroed: keepsNoModes reads it even when fstat failed
-  if (older && S_ISREG(older->st_mode) &&
-      (fstat(fd, &now) != 0 || (now.st_mode & 07777) != (older->st_mode & 07777)) &&
-      fchmod(fd, older->st_mode & 07777) != 0) {
+  if ((fstat(fd, &now) != 0 || (now.st_mode & 07777) != (older.st_mode & 07777)) &&
+      fchmod(fd, older.st_mode & 07777) != 0) {
     if (!keepsNoModes(errno, now)) throw SystemError(withReason("cannot set its permissions"));
     onWarning(withReason("cannot give it the older map's permissions") +
               "; it has those of a new file");
   }
+  return true;
+}
+
+void syncAndClose(intptr_t handle) {
+  const int fd = static_cast<int>(handle);
   if (const int error = syncFile(fd)) {
+    ::close(fd);
     throw SystemError("cannot write it: " + reasonText(error));
   }
-}
-
-// Renames `path` over `target`, first giving an older map a second name when
-// there is one; the name, or empty. From then on only that copy is removed by
-// a signal. Throws SystemError, with the copy removed.
-std::string replace(const std::string& path, const std::string& target, bool older,
-                    const WarningHandler& onWarning) {
-  std::string backup = older ? linkOlderMap(target) : std::string();
-  if (!backup.empty() && !watchFiles(path, backup)) {
-    remove(backup, onWarning);
-    backup.clear();
-  }
-  if (std::rename(path.c_str(), target.c_str()) != 0) {
-    const int error = errno;
-    if (!backup.empty()) remove(backup, onWarning);
-    watchFiles(path, "");
-    errno = error;
-    throw SystemError(withReason("cannot replace it"));
-  }
-  watchFiles("", backup);
-  return backup;
-}
-
-}  // namespace
-
-PendingFile::PendingFile(const std::string& target, const WarningHandler& onWarning)
-    : target_(target), onWarning_(onWarning), handle_(-1) {
-  checkReplaceable(target);
-  withSignalsHeld([this, &target] {
-    // Mode 0666 lets the umask decide a new map's permissions, as for any new file.
-    int error = 0;
-    path_ = firstFreeName(target, ".tmp", [this, &error](const std::string& name) {
-      handle_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      error = errno;
-      return handle_ >= 0 ? Made::kMade : error == EEXIST ? Made::kTaken : Made::kFailed;
-    });
-    if (path_.empty()) {
-      throw SystemError("cannot create a temporary file beside it: " + reasonText(error));
-    }
-    watchFiles(path_, "");
-  });
-}
-
-PendingFile::~PendingFile() {
-  withSignalsHeld([this] {
-    if (!committed_) {
-      if (handle_ >= 0) ::close(static_cast<int>(handle_));
-      if (!path_.empty()) remove(path_, onWarning_);
-    }
-    unwatchFiles();
-  });
-}
-
-void PendingFile::write(const char* data, size_t size) {
-  writeAll(static_cast<int>(handle_), data, size);
-}
-
-void PendingFile::commit() {
-  struct stat old;
-  const bool older = lstat(target_.c_str(), &old) == 0;
-  const int fd = static_cast<int>(handle_);
-  finish(fd, older ? &old : nullptr, onWarning_);
-  handle_ = -1;
   // Linux releases the descriptor even when close is interrupted, and the data
   // is synced already: only a real error is one.
   if (::close(fd) != 0 && errno != EINTR) throw SystemError(withReason("cannot write it"));
-  const Folder folder(target_);
-  // Once renamed, the file is the map: no handler may remove it after that.
-  std::string backup;
-  withSignalsHeld([&] {
-    backup = replace(path_, target_, older, onWarning_);
-    committed_ = true;
-  });
-  const int error = folder.sync();
-  withSignalsHeld([&] {
-    // Not durable: the older map is put back, or, when there was none, the new
-    // one removed, so that the map is as it was before the run. An older map
-    // on a file system without hard links has no copy; the new map stays.
-    if (error != 0 && !backup.empty()) {
-      if (std::rename(backup.c_str(), target_.c_str()) != 0) {
-        onWarning_(withReason("cannot put the older map back from " + backup) +
-                   "; it is there still");
-      }
-    } else if (error != 0 && !older) {
-      remove(target_, onWarning_);
-    } else if (!backup.empty()) {
-      remove(backup, onWarning_);
-    }
-    unwatchFiles();
-  });
-  if (error != 0) throw SystemError("cannot sync its folder: " + reasonText(error));
 }
+
+void closeQuietly(intptr_t handle) { ::close(static_cast<int>(handle)); }
+
+Made linkAs(const std::string& target, const std::string& name) {
+  if (link(target.c_str(), name.c_str()) == 0) return Made::kMade;
+  return errno == EEXIST ? Made::kTaken : Made::kFailed;
+}
+
+void replaceWith(const std::string& path, const std::string& target) {
+  if (std::rename(path.c_str(), target.c_str()) != 0) {
+    throw SystemError(withReason("cannot replace it"));
+  }
+}
+
+int renameOver(const std::string& path, const std::string& target) {
+  return std::rename(path.c_str(), target.c_str()) == 0 ? 0 : errno;
+}
+
+int removeFile(const std::string& path) {
+  return unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : errno;
+}
+
+// A folder that may be written but not read (mode -wx) cannot be opened, and
+// then cannot be synced.
+FolderOf::FolderOf(const std::string& target)
+    : handle_(::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+  if (handle_ < 0 && errno != EACCES) throw SystemError(withReason("cannot open its folder"));
+}
+
+FolderOf::~FolderOf() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+int FolderOf::sync() const { return handle_ < 0 ? 0 : syncFile(static_cast<int>(handle_)); }
 
 // Writing in place.
 

@@ -179,6 +179,10 @@ void moveTo(HANDLE file, uint64_t offset) {
 
 }  // namespace
 
+void writeAll(intptr_t handle, const char* data, size_t size) {
+  writeAll(reinterpret_cast<HANDLE>(handle), data, size);
+}
+
 // Replacing.
 
 void checkReplaceable(const std::string& target) {
@@ -188,53 +192,49 @@ void checkReplaceable(const std::string& target) {
   }
 }
 
-PendingFile::PendingFile(const std::string& target, const WarningHandler& onWarning)
-    : target_(target), onWarning_(onWarning), handle_(-1) {
-  checkReplaceable(target);
-  DWORD code = 0;
-  path_ = firstFreeName(target, ".tmp", [this, &code](const std::string& name) {
-    const HANDLE file = CreateFileW(filePath(name).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
-                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    code = GetLastError();
-    if (file == INVALID_HANDLE_VALUE) {
-      return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? Made::kTaken
-                                                                       : Made::kFailed;
-    }
-    handle_ = reinterpret_cast<intptr_t>(file);
-    return Made::kMade;
-  });
-  if (path_.empty()) {
-    throw SystemError("cannot create a temporary file beside it: " +
-                      reasonText(static_cast<int>(code)));
+Made createNew(const std::string& path, intptr_t& handle, int& error) {
+  const HANDLE file = CreateFileW(filePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
+                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const DWORD code = GetLastError();
+  error = static_cast<int>(code);
+  if (file == INVALID_HANDLE_VALUE) {
+    return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? Made::kTaken
+                                                                     : Made::kFailed;
   }
-  watchFiles(path_, "");
+  handle = reinterpret_cast<intptr_t>(file);
+  return Made::kMade;
 }
 
-PendingFile::~PendingFile() {
-  unwatchFiles();
-  if (!committed_) {
-    if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
-    try {
-      if (!DeleteFileW(filePath(path_).c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
-        onWarning_(withReason("cannot remove " + path_) + "; remove it by hand");
-      }
-    } catch (const SystemError&) {
-      // The path resolved when the file was created; it cannot fail now.
-    }
+// ReplaceFileW keeps the older file's security descriptor and attributes at the
+// rename; nothing is given to the new file before.
+bool adoptPermissions(intptr_t, const std::string& target, const WarningHandler&) {
+  return GetFileAttributesW(filePath(target).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void syncAndClose(intptr_t handle) {
+  const HANDLE file = reinterpret_cast<HANDLE>(handle);
+  if (!FlushFileBuffers(file)) {
+    const std::string why = withReason("cannot write it");
+    CloseHandle(file);
+    throw SystemError(why);
   }
+  if (!CloseHandle(file)) throw SystemError(withReason("cannot write it"));
 }
 
-void PendingFile::write(const char* data, size_t size) {
-  writeAll(reinterpret_cast<HANDLE>(handle_), data, size);
-}
+void closeQuietly(intptr_t handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
 
-namespace {
+// No second name is made: the older map cannot be taken back, nor need it be,
+// since a rename lasts once ReplaceFileW or MoveFileExW has made it.
+Made linkAs(const std::string&, const std::string&) { return Made::kFailed; }
 
-// Puts the temporary file in the map's place in one step. An older map is
-// replaced with ReplaceFileW, which keeps its security descriptor and
-// attributes; its read-only attribute, which would refuse the replacement, is
-// lifted for the moment and set again on the new map. Throws SystemError.
-void replaceMap(const std::wstring& temporary, const std::wstring& map) {
+// An older map is replaced with ReplaceFileW, which keeps its security
+// descriptor and attributes; its read-only attribute, which would refuse the
+// replacement, is lifted for the moment and set again on the new map. Full
+// paths: Wine's ReplaceFileW cannot place its own temporary file beside a bare
+// file name.
+void replaceWith(const std::string& path, const std::string& target) {
+  const std::wstring temporary = filePath(path);
+  const std::wstring map = filePath(target);
   const DWORD attributes = GetFileAttributesW(map.c_str());
   const bool old = attributes != INVALID_FILE_ATTRIBUTES &&
                    (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -255,18 +255,26 @@ void replaceMap(const std::wstring& temporary, const std::wstring& map) {
   if (!replaced) throw SystemError("cannot replace it: " + reasonText(static_cast<int>(code)));
 }
 
-}  // namespace
-
-void PendingFile::commit() {
-  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
-  if (!FlushFileBuffers(file)) throw SystemError(withReason("cannot write it"));
-  handle_ = -1;
-  if (!CloseHandle(file)) throw SystemError(withReason("cannot write it"));
-  // Full paths: Wine's ReplaceFileW cannot place its own temporary file beside a
-  // bare file name.
-  replaceMap(filePath(path_), filePath(target_));
-  committed_ = true;
+int renameOver(const std::string& path, const std::string& target) {
+  return MoveFileExW(filePath(path).c_str(), filePath(target).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? 0
+             : static_cast<int>(GetLastError());
 }
+
+int removeFile(const std::string& path) {
+  try {
+    if (DeleteFileW(filePath(path).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return 0;
+    return static_cast<int>(GetLastError());
+  } catch (const SystemError&) {
+    // The path resolved when the file was made; it cannot fail now.
+    return 0;
+  }
+}
+
+FolderOf::FolderOf(const std::string&) : handle_(-1) {}
+FolderOf::~FolderOf() = default;
+int FolderOf::sync() const { return 0; }
 
 // Writing in place.
 

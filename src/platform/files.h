@@ -131,8 +131,9 @@ class HeldSignals;
 // ends.
 class PendingFile {
  public:
-  // Creates the temporary file exclusively, once checkReplaceable has found
-  // that `target` could be replaced at all. Throws SystemError. What goes wrong
+  // Creates the temporary file exclusively; the caller has checked with
+  // checkReplaceable, before anything was made, that `target` could be
+  // replaced at all. Throws SystemError. What goes wrong
   // without failing the save goes to `onWarning`: a mode the file system
   // cannot set, a file this object made and could not remove.
   PendingFile(const std::string& target, const WarningHandler& onWarning);

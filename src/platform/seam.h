@@ -3,6 +3,8 @@
 // Windows the paths the wide calls take.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -68,6 +70,63 @@ inline std::string firstFreeName(const std::string& base, const char* kind,
   }
   return std::string();
 }
+
+// The calls a safe save is made of, one system's each (a handle is a file
+// descriptor on POSIX, a HANDLE on Windows). The save itself, in save.cpp, is
+// written once above them.
+
+// Creates `path` exclusively, for writing, with the permissions a new file
+// gets (the umask decides); its handle in `handle`. kFailed leaves the
+// system's error code in `error`.
+Made createNew(const std::string& path, intptr_t& handle, int& error);
+
+// Writes all of `data` at the handle's position, going on after a signal.
+// Throws SystemError ("cannot write it").
+void writeAll(intptr_t handle, const char* data, size_t size);
+
+// Whether `target` exists. Where it is a regular file whose permissions a
+// rename would not keep (POSIX), the file on `handle` is given them; a file
+// system that keeps none is a warning to `onWarning`. Throws SystemError.
+bool adoptPermissions(intptr_t handle, const std::string& target,
+                      const WarningHandler& onWarning);
+
+// Syncs the file on `handle` to the disk and closes it, whatever happens.
+// Throws SystemError ("cannot write it").
+void syncAndClose(intptr_t handle);
+
+// Closes `handle`, with nothing to report.
+void closeQuietly(intptr_t handle);
+
+// Makes `name` a second name of the file `target` names: kTaken when `name`
+// exists, kFailed where the file system (or the system) has no hard links.
+Made linkAs(const std::string& target, const std::string& name);
+
+// Puts the file at `path` in `target`'s place in one step, over any file
+// there. Throws SystemError ("cannot replace it").
+void replaceWith(const std::string& path, const std::string& target);
+
+// Renames `path` to `target`: 0, or the system's error code.
+int renameOver(const std::string& path, const std::string& target);
+
+// Removes `path`: 0 (also when it is gone already), or the system's error code.
+int removeFile(const std::string& path);
+
+// The folder that holds `target`, open so that a rename in it can be made
+// durable; on a system where a rename lasts once made (Windows) it does
+// nothing.
+class FolderOf {
+ public:
+  // Throws SystemError ("cannot open its folder").
+  explicit FolderOf(const std::string& target);
+  ~FolderOf();
+  FolderOf(const FolderOf&) = delete;
+  FolderOf& operator=(const FolderOf&) = delete;
+  // Syncs the folder: 0, or the system's error code.
+  int sync() const;
+
+ private:
+  intptr_t handle_;
+};
 
 #ifdef _WIN32
 // UTF-8 to UTF-16 and back.
