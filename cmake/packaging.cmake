@@ -50,8 +50,18 @@ if(WIN32)
   configure_file(data/README-windows.txt ${CMAKE_CURRENT_BINARY_DIR}/README.txt @ONLY
                  NEWLINE_STYLE CRLF)
   configure_file(LICENSE ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  # The manual, made from the man page as plain text with Windows line ends:
+  # the rules are written once, there.
+  find_program(WLDMAP_GROFF groff REQUIRED)
+  string(TIMESTAMP WLDMAP_MAN_DATE "%B %Y" UTC)
+  configure_file(data/wldmap.1 ${CMAKE_CURRENT_BINARY_DIR}/wldmap.1 @ONLY)
+  execute_process(COMMAND ${WLDMAP_GROFF} -man -Tascii -P-cbou -rLL=78n
+                          ${CMAKE_CURRENT_BINARY_DIR}/wldmap.1
+                  OUTPUT_VARIABLE manual COMMAND_ERROR_IS_FATAL ANY)
+  string(REPLACE "\n" "\r\n" manual "${manual}")
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/MANUAL.txt "${manual}")
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt
-          DESTINATION .)
+                ${CMAKE_CURRENT_BINARY_DIR}/MANUAL.txt DESTINATION .)
   return()
 endif()
 

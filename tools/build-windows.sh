@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds wldmap.exe for 64-bit Windows on Debian 12 and packs the zip:
 #   bash tools/build-windows.sh [--test] [--out FOLDER]
-# Installs what is missing (MinGW-w64, MinGW zlib, Wine, png++'s headers), builds
+# Installs what is missing (MinGW-w64, MinGW zlib, Wine, png++'s headers, groff
+# for the manual), builds
 # libpng and GoogleTest for Windows from Debian's own sources into
 # build-windows/deps/ (kept between runs), builds the tool, and leaves
 # build-windows/wldmap.exe, build-windows/wldmap-thumbnails.dll and
@@ -25,7 +26,7 @@ while [ $# -gt 0 ]; do
 done
 
 tools/install-deps.sh g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 dpkg-dev zip \
-  googletest
+  googletest groff-base
 jobs=$(nproc)
 deps=$out/deps
 prefix=$deps/prefix

@@ -165,7 +165,9 @@ std::string helpText() {
          "                 side, and nothing else; for file managers' thumbnail\n"
          "                 services (wldmap.thumbnailer). Windows Explorer's come from\n"
          "                 wldmap-thumbnails.dll in the Windows zip (register.cmd).\n"
-         "A world file whose name starts with '-' is given with its folder: ./--help\n";
+         "A world file whose name starts with '-' is given with its folder: ./--help\n"
+         "\n"
+         "Every rule in full: man wldmap (MANUAL.txt in the Windows zip).\n";
 }
 
 }  // namespace
