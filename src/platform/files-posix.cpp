@@ -217,11 +217,11 @@ bool sameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Opens `path` for the rewrite, made by this call (`created`) when missing.
-// -1 with errno set when it cannot be opened. Throws SystemError for a path
-// that names anything but a regular file, without opening it: a FIFO would
-// otherwise take the content, or wait for a reader.
-int openRegular(const std::string& path, bool& created) {
+}  // namespace
+
+intptr_t openForRewrite(const std::string& path, bool& created) {
+  // Anything but a regular file is refused without opening it: a FIFO would
+  // otherwise take the content, or wait for a reader.
   struct stat named;
   if (stat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) {
     throw SystemError(S_ISDIR(named.st_mode) ? "is a folder" : "is not a regular file");
@@ -230,110 +230,65 @@ int openRegular(const std::string& path, bool& created) {
   created = fd >= 0;
   // Not blocking, should it have become a FIFO since.
   if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw SystemError(withReason("cannot open"));
+  struct stat opened;
+  if (fstat(fd, &opened) != 0) {
+    const int error = errno;
+    ::close(fd);
+    throw SystemError("cannot open: " + reasonText(error));
+  }
+  if (!S_ISREG(opened.st_mode)) {
+    ::close(fd);
+    throw SystemError("is not a regular file");
+  }
   return fd;
 }
 
-// Moves the descriptor to `offset`. Throws SystemError ("cannot write it").
-void moveTo(int fd, uint64_t offset) {
-  if (lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+void lockWhole(intptr_t handle) {
+  while (flock(static_cast<int>(handle), LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    if (noLocks(errno)) return;
+    throw SystemError(withReason("cannot open"));
+  }
+}
+
+std::optional<uint64_t> sizeIfNamed(intptr_t handle, const std::string& path) {
+  struct stat opened, named;
+  if (stat(path.c_str(), &named) != 0 || fstat(static_cast<int>(handle), &opened) != 0 ||
+      !sameFile(named, opened)) {
+    return std::nullopt;
+  }
+  return static_cast<uint64_t>(opened.st_size);
+}
+
+bool isStillNamed(intptr_t handle, const std::string& path) {
+  return sizeIfNamed(handle, path).has_value();
+}
+
+void seekTo(intptr_t handle, uint64_t offset) {
+  if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max()) ||
+      lseek(static_cast<int>(handle), static_cast<off_t>(offset), SEEK_SET) < 0) {
     throw SystemError(withReason("cannot write it"));
   }
 }
 
-}  // namespace
+int syncHandle(intptr_t handle) { return syncFile(static_cast<int>(handle)); }
 
-InPlaceFile::InPlaceFile(const std::string& path, const WarningHandler& onWarning)
-    : path_(path), onWarning_(onWarning), held_(std::make_unique<HeldSignals>()) {
-  // A writer that gave up removes a file it made; one that waited for it then
-  // holds a file nobody names, and opens the name again.
-  for (int attempt = 0;; ++attempt) {
-    bool created = false;
-    const int fd = openRegular(path, created);
-    if (fd < 0) throw SystemError(withReason("cannot open"));
-    struct stat opened, named;
-    int error = fstat(fd, &opened) == 0 ? 0 : errno;
-    if (error == 0 && !S_ISREG(opened.st_mode)) {
-      ::close(fd);
-      throw SystemError("is not a regular file");
-    }
-    while (error == 0 && flock(fd, LOCK_EX) != 0) {
-      if (errno != EINTR) error = noLocks(errno) ? -1 : errno;
-    }
-    if (error > 0) {
-      ::close(fd);
-      errno = error;
-      throw SystemError(withReason("cannot open"));
-    }
-    if (stat(path.c_str(), &named) == 0 && sameFile(named, opened) && fstat(fd, &opened) == 0) {
-      // The new bytes go after the old ones.
-      handle_ = fd;
-      created_ = created;
-      oldSize_ = static_cast<uint64_t>(opened.st_size);
-      if (lseek(fd, static_cast<off_t>(oldSize_), SEEK_SET) >= 0) return;
-      ::close(fd);
-      throw SystemError(withReason("cannot write it"));
-    }
-    ::close(fd);
-    if (attempt == 100) throw SystemError("cannot open: another program keeps replacing it");
+size_t readAt(intptr_t handle, uint64_t offset, char* data, size_t size) {
+  for (;;) {
+    const ssize_t got = pread(static_cast<int>(handle), data, size, static_cast<off_t>(offset));
+    if (got >= 0) return static_cast<size_t>(got);
+    if (errno != EINTR) throw SystemError(withReason("cannot write it"));
   }
 }
 
-InPlaceFile::~InPlaceFile() {
-  const int fd = static_cast<int>(handle_);
-  if (fd < 0) return;
-  if (!committed_) {
-    // Nothing old was touched: only the new bytes after the old ones go.
-    struct stat opened, named;
-    if (created_ && oldSize_ == 0) {
-      if (fstat(fd, &opened) == 0 && stat(path_.c_str(), &named) == 0 &&
-          sameFile(opened, named) && unlink(path_.c_str()) != 0) {
-        onWarning_(withReason("cannot remove the file it made") + "; remove it by hand");
-      }
-    } else if (ftruncate(fd, static_cast<off_t>(oldSize_)) != 0) {
-      onWarning_(withReason("cannot cut it back to its old content"));
-    }
-  }
-  ::close(fd);
+int cutAt(intptr_t handle, uint64_t size) {
+  return ftruncate(static_cast<int>(handle), static_cast<off_t>(size)) == 0 ? 0 : errno;
 }
 
-void InPlaceFile::write(const char* data, size_t size) {
-  writeAll(static_cast<int>(handle_), data, size);
-  written_ += size;
-}
-
-void InPlaceFile::commit() {
-  const int fd = static_cast<int>(handle_);
-  if (oldSize_ > 0) {
-    // The old content is at stake from here on: the new one must be on the
-    // disk first, where a file system that writes back later (NFS) reports a
-    // full disk only now.
-    if (const int error = syncFile(fd)) throw SystemError("cannot write it: " + reasonText(error));
-    // The new content moves down over the old, a piece at a time; each piece
-    // is read whole before it is written, at an offset lower than its own.
-    std::vector<char> piece(size_t(1) << 20);
-    for (uint64_t done = 0; done < written_;) {
-      const size_t size = static_cast<size_t>(std::min<uint64_t>(piece.size(), written_ - done));
-      for (size_t got = 0; got < size;) {
-        const ssize_t n = pread(fd, piece.data() + got, size - got,
-                                static_cast<off_t>(oldSize_ + done + got));
-        if (n <= 0 && !(n < 0 && errno == EINTR)) {
-          throw SystemError(n == 0 ? "cannot write it: it was cut meanwhile"
-                                   : withReason("cannot write it"));
-        }
-        if (n > 0) got += static_cast<size_t>(n);
-      }
-      moveTo(fd, done);
-      writeAll(fd, piece.data(), size);
-      done += size;
-    }
-  }
-  if (ftruncate(fd, static_cast<off_t>(written_)) != 0) {
-    throw SystemError(withReason("cannot write it"));
-  }
-  committed_ = true;
-  handle_ = -1;
+int closeHandle(intptr_t handle) {
   // Linux releases the descriptor even when close is interrupted.
-  if (::close(fd) != 0 && errno != EINTR) throw SystemError(withReason("cannot write it"));
+  return ::close(static_cast<int>(handle)) == 0 || errno == EINTR ? 0 : errno;
 }
 
 }  // namespace platform

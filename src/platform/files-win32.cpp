@@ -278,114 +278,80 @@ int FolderOf::sync() const { return 0; }
 
 // Writing in place.
 
-namespace {
-
-bool cutAt(HANDLE file, uint64_t size) {
-  FILE_END_OF_FILE_INFO end{};
-  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-  return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) != 0;
-}
-
-}  // namespace
-
-InPlaceFile::InPlaceFile(const std::string& path, const WarningHandler& onWarning)
-    : path_(path), onWarning_(onWarning), held_(std::make_unique<HeldSignals>()) {
+intptr_t openForRewrite(const std::string& path, bool& created) {
   const std::wstring wide = filePath(path);
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     throw SystemError("is a folder");
   }
   // Shared, so that another writer waits at the lock rather than failing here.
-  // A writer that gave up deletes a file it made; one that waited for it then
-  // holds a file about to go, and opens the name again.
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  for (int attempt = 0;; ++attempt) {
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
-                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    const bool created = file != INVALID_HANDLE_VALUE;
-    if (!created && GetLastError() == ERROR_FILE_EXISTS) {
-      file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
-    if (file == INVALID_HANDLE_VALUE) throw SystemError(withReason("cannot open"));
-    // Consoles (CON), pipes and other devices are not files on a disk.
-    if (GetFileType(file) != FILE_TYPE_DISK) {
-      CloseHandle(file);
-      throw SystemError("is not a regular file");
-    }
-    OVERLAPPED whole{};
-    FILE_STANDARD_INFO info{};
-    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) ||
-        !GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info)) {
-      const std::string why = withReason("cannot open");
-      CloseHandle(file);
-      throw SystemError(why);
-    }
-    if (!info.DeletePending) {
-      // The new bytes go after the old ones.
-      LARGE_INTEGER end;
-      end.QuadPart = info.EndOfFile.QuadPart;
-      if (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) {
-        const std::string why = withReason("cannot write it");
-        CloseHandle(file);
-        throw SystemError(why);
-      }
-      handle_ = reinterpret_cast<intptr_t>(file);
-      created_ = created;
-      oldSize_ = static_cast<uint64_t>(end.QuadPart);
-      return;
-    }
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  created = file != INVALID_HANDLE_VALUE;
+  if (!created && GetLastError() == ERROR_FILE_EXISTS) {
+    file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (file == INVALID_HANDLE_VALUE) throw SystemError(withReason("cannot open"));
+  // Consoles (CON), pipes and other devices are not files on a disk.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);
-    if (attempt == 100) throw SystemError("cannot open: another program keeps replacing it");
+    throw SystemError("is not a regular file");
+  }
+  return reinterpret_cast<intptr_t>(file);
+}
+
+void lockWhole(intptr_t handle) {
+  OVERLAPPED whole{};
+  if (!LockFileEx(reinterpret_cast<HANDLE>(handle), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD,
+                  &whole)) {
+    throw SystemError(withReason("cannot open"));
   }
 }
 
-InPlaceFile::~InPlaceFile() {
-  if (handle_ == -1) return;
-  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
-  if (!committed_ && !cutAt(file, oldSize_)) {
-    onWarning_(withReason("cannot cut it back to its old content"));
+// A file being deleted is named no more, although its name stays until the
+// last handle goes.
+std::optional<uint64_t> sizeIfNamed(intptr_t handle, const std::string&) {
+  FILE_STANDARD_INFO info{};
+  if (!GetFileInformationByHandleEx(reinterpret_cast<HANDLE>(handle), FileStandardInfo, &info,
+                                    sizeof info)) {
+    throw SystemError(withReason("cannot open"));
   }
-  CloseHandle(file);
-  if (!committed_ && created_ && oldSize_ == 0) {
-    try {
-      if (!DeleteFileW(filePath(path_).c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
-        onWarning_(withReason("cannot remove the file it made") + "; remove it by hand");
-      }
-    } catch (const SystemError&) {
-      // The path resolved when the file was made; it cannot fail now.
-    }
-  }
+  if (info.DeletePending) return std::nullopt;
+  return static_cast<uint64_t>(info.EndOfFile.QuadPart);
 }
 
-void InPlaceFile::write(const char* data, size_t size) {
-  writeAll(reinterpret_cast<HANDLE>(handle_), data, size);
-  written_ += size;
+bool isStillNamed(intptr_t, const std::string&) { return true; }
+
+void seekTo(intptr_t handle, uint64_t offset) { moveTo(reinterpret_cast<HANDLE>(handle), offset); }
+
+int syncHandle(intptr_t handle) {
+  return FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) ? 0
+                                                             : static_cast<int>(GetLastError());
 }
 
-void InPlaceFile::commit() {
-  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
-  if (oldSize_ > 0) {
-    // The old content is at stake from here on: the new one goes to the disk
-    // first, then moves down over the old, a piece at a time.
-    if (!FlushFileBuffers(file)) throw SystemError(withReason("cannot write it"));
-    std::vector<char> piece(size_t(1) << 20);
-    for (uint64_t done = 0; done < written_;) {
-      const auto size = static_cast<DWORD>(std::min<uint64_t>(piece.size(), written_ - done));
-      DWORD got = 0;
-      moveTo(file, oldSize_ + done);
-      if (!ReadFile(file, piece.data(), size, &got, nullptr) || got != size) {
-        throw SystemError(withReason("cannot write it"));
-      }
-      moveTo(file, done);
-      writeAll(file, piece.data(), size);
-      done += size;
-    }
+size_t readAt(intptr_t handle, uint64_t offset, char* data, size_t size) {
+  const HANDLE file = reinterpret_cast<HANDLE>(handle);
+  moveTo(file, offset);
+  DWORD got = 0;
+  if (!ReadFile(file, data, static_cast<DWORD>(std::min(size, kLargestCall)), &got, nullptr)) {
+    throw SystemError(withReason("cannot write it"));
   }
-  if (!cutAt(file, written_)) throw SystemError(withReason("cannot write it"));
-  committed_ = true;
-  handle_ = -1;
-  if (!CloseHandle(file)) throw SystemError(withReason("cannot write it"));
+  return got;
+}
+
+int cutAt(intptr_t handle, uint64_t size) {
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+  return SetFileInformationByHandle(reinterpret_cast<HANDLE>(handle), FileEndOfFileInfo, &end,
+                                    sizeof end)
+             ? 0
+             : static_cast<int>(GetLastError());
+}
+
+int closeHandle(intptr_t handle) {
+  return CloseHandle(reinterpret_cast<HANDLE>(handle)) ? 0 : static_cast<int>(GetLastError());
 }
 
 }  // namespace platform

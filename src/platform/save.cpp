@@ -1,6 +1,11 @@
-// The safe save, written once over the seam's calls: a new file beside the
-// target, synced, renamed over it, the rename made durable, and the older
-// target put back when it cannot be.
+// The safe save and the rewrite in place, each written once over the seam's
+// calls. The save: a new file beside the target, synced, renamed over it, the
+// rename made durable, and the older target put back when it cannot be. The
+// rewrite: the new bytes after the old ones, moved to the start only once they
+// are all written and synced.
+#include <algorithm>
+#include <vector>
+
 #include "platform/files.h"
 #include "platform/seam.h"
 
@@ -107,6 +112,90 @@ void PendingFile::commit() {
     unwatchFiles();
   });
   if (error != 0) throw SystemError("cannot sync its folder: " + reasonText(error));
+}
+
+InPlaceFile::InPlaceFile(const std::string& path, const WarningHandler& onWarning)
+    : path_(path), onWarning_(onWarning), held_(std::make_unique<HeldSignals>()) {
+  // A writer that gave up removes a file it made; one that waited for it then
+  // holds a file nobody names, and opens the name again.
+  for (int attempt = 0;; ++attempt) {
+    bool created = false;
+    const intptr_t handle = openForRewrite(path, created);
+    std::optional<uint64_t> size;
+    try {
+      lockWhole(handle);
+      size = sizeIfNamed(handle, path);
+      if (size) seekTo(handle, *size);  // the new bytes go after the old ones
+    } catch (const SystemError&) {
+      closeQuietly(handle);
+      throw;
+    }
+    if (size) {
+      handle_ = handle;
+      created_ = created;
+      oldSize_ = *size;
+      return;
+    }
+    closeQuietly(handle);
+    if (attempt == 100) throw SystemError("cannot open: another program keeps replacing it");
+  }
+}
+
+InPlaceFile::~InPlaceFile() {
+  if (handle_ == -1) return;
+  if (!committed_) {
+    // Nothing old was touched: only the new bytes after the old ones go.
+    if (created_ && oldSize_ == 0) {
+      if (isStillNamed(handle_, path_)) {
+        if (const int error = removeFile(path_)) {
+          onWarning_("cannot remove the file it made: " + reasonText(error) +
+                     "; remove it by hand");
+        }
+      }
+    } else if (const int error = cutAt(handle_, oldSize_)) {
+      onWarning_("cannot cut it back to its old content: " + reasonText(error));
+    }
+  }
+  closeQuietly(handle_);
+}
+
+void InPlaceFile::write(const char* data, size_t size) {
+  writeAll(handle_, data, size);
+  written_ += size;
+}
+
+void InPlaceFile::commit() {
+  if (oldSize_ > 0) {
+    // The old content is at stake from here on: the new one must be on the
+    // disk first, where a file system that writes back later (NFS) reports a
+    // full disk only now.
+    if (const int error = syncHandle(handle_)) {
+      throw SystemError("cannot write it: " + reasonText(error));
+    }
+    // The new content moves down over the old, a piece at a time; each piece
+    // is read whole before it is written, at an offset lower than its own.
+    std::vector<char> piece(size_t(1) << 20);
+    for (uint64_t done = 0; done < written_;) {
+      const size_t size = static_cast<size_t>(std::min<uint64_t>(piece.size(), written_ - done));
+      for (size_t got = 0; got < size;) {
+        const size_t n = readAt(handle_, oldSize_ + done + got, piece.data() + got, size - got);
+        if (n == 0) throw SystemError("cannot write it: it was cut meanwhile");
+        got += n;
+      }
+      seekTo(handle_, done);
+      writeAll(handle_, piece.data(), size);
+      done += size;
+    }
+  }
+  if (const int error = cutAt(handle_, written_)) {
+    throw SystemError("cannot write it: " + reasonText(error));
+  }
+  committed_ = true;
+  const intptr_t handle = handle_;
+  handle_ = -1;
+  if (const int error = closeHandle(handle)) {
+    throw SystemError("cannot write it: " + reasonText(error));
+  }
 }
 
 }  // namespace platform

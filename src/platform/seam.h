@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/files.h"
@@ -127,6 +128,42 @@ class FolderOf {
  private:
   intptr_t handle_;
 };
+
+// The calls a rewrite in place is made of, one system's each.
+
+// Opens `path` for reading and writing, creating it when missing (`created`),
+// with the permissions the umask leaves. Throws SystemError: "is a folder" and
+// "is not a regular file" for anything but a regular file, which is refused
+// without waiting on it, and "cannot open" with the system's reason.
+intptr_t openForRewrite(const std::string& path, bool& created);
+
+// Waits until no other writer holds the whole file, then holds it until the
+// handle is closed; a file system without locks goes unlocked. Throws
+// SystemError ("cannot open").
+void lockWhole(intptr_t handle);
+
+// The size of the file open on `handle`, when `path` still names it; none when
+// another program has removed or replaced it meanwhile.
+std::optional<uint64_t> sizeIfNamed(intptr_t handle, const std::string& path);
+
+// Whether `path` still names the file open on `handle`.
+bool isStillNamed(intptr_t handle, const std::string& path);
+
+// Moves the handle's position to `offset`. Throws SystemError ("cannot write it").
+void seekTo(intptr_t handle, uint64_t offset);
+
+// Syncs the file on `handle` to the disk: 0, or the system's error code.
+int syncHandle(intptr_t handle);
+
+// Reads up to `size` bytes at `offset`; 0 only at the file's end. Throws
+// SystemError ("cannot write it").
+size_t readAt(intptr_t handle, uint64_t offset, char* data, size_t size);
+
+// Cuts (or extends) the file to `size` bytes: 0, or the system's error code.
+int cutAt(intptr_t handle, uint64_t size);
+
+// Closes `handle`: 0, or the system's error code.
+int closeHandle(intptr_t handle);
 
 #ifdef _WIN32
 // UTF-8 to UTF-16 and back.
