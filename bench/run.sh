@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Builds wldmap in Release mode, runs the end-to-end benchmark and writes
-# docs/performance.md. Sample worlds are kept in bench/worlds between runs.
+# Builds wldmap in Release mode, runs the end-to-end benchmark and the browser
+# page's (bench/page.py) and writes docs/performance.md. Sample worlds are kept in bench/worlds between runs.
 #   bash bench/run.sh [REPETITIONS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/install-deps.sh
+tools/install-deps.sh chromium chromium-driver python3-selenium
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j "$(nproc)" >/dev/null
 build-bench/wldmap_bench build-bench/wldmap build-bench/gensample bench/worlds "${1:-7}" \
   docs/performance.md
+# The browser page on the largest worlds: its section of the report is kept
+# below the hand-written part, and rewritten here.
+/usr/bin/python3 bench/page.py build-bench/wldmap docs/performance.md \
+  bench/worlds/sample/8400x2400/world.wld bench/worlds/open/8400x2400/world.wld

@@ -42,11 +42,13 @@ set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
   # One folder: the program, its colours beside it, the Explorer thumbnail
-  # provider with its two scripts, a README.txt and the licence, the text files
+  # provider with its two scripts, the script a world is dropped on for its
+  # page, a README.txt, the manual and the licence, the text files
   # with Windows line ends. tools/build-windows.sh zips it.
   install(TARGETS wldmap wldmap_thumbnails RUNTIME DESTINATION .)
   install(FILES data/tilecolors.txt ${CMAKE_CURRENT_BINARY_DIR}/register.cmd
-                ${CMAKE_CURRENT_BINARY_DIR}/unregister.cmd DESTINATION .)
+                ${CMAKE_CURRENT_BINARY_DIR}/unregister.cmd
+                ${CMAKE_CURRENT_BINARY_DIR}/wldmap-explore.cmd DESTINATION .)
   configure_file(data/README-windows.txt ${CMAKE_CURRENT_BINARY_DIR}/README.txt @ONLY
                  NEWLINE_STYLE CRLF)
   configure_file(LICENSE ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)

@@ -4,14 +4,16 @@
 # build's map compared against it) and again with Clang in the portable build
 # under AddressSanitizer and UndefinedBehaviorSanitizer, the threaded parts under
 # ThreadSanitizer, then each fuzz target for WLDMAP_FUZZ_SECONDS (default 60). The
-# normal build's suite includes the thumbnailer run by tumbler on a private D-Bus,
+# normal build's suite includes the browser page in headless Chromium, the
+# thumbnailer run by tumbler on a private D-Bus,
 # the KDE plugin run by KIO's preview job, and Explorer's thumbnail provider run
 # through COM under Wine against its thumbnails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/install-deps.sh clang libclang-rt-14-dev desktop-file-utils dpkg-dev file lintian man-db \
-  strace tumbler dbus shared-mime-info python3-gi python3-pil libkf5kio-dev kio-extras
+  strace tumbler dbus shared-mime-info python3-gi python3-pil libkf5kio-dev kio-extras \
+  chromium chromium-driver python3-selenium
 jobs=$(nproc)
 # Each stage's heading says how far into the run it starts.
 stage() { echo "== $* (at $((SECONDS / 60)) min $((SECONDS % 60)) s)"; }

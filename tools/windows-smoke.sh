@@ -18,7 +18,7 @@ mkdir -p "$work/Desktop/wldmap" "$work/Worlds/Mäps 1" "$work/elsewhere"
 (cd "$work/Desktop/wldmap" && cmake -E tar xf "$zip")
 folder=$(find "$work/Desktop/wldmap" -mindepth 1 -maxdepth 1 -type d)
 listing=$(cd "$folder" && ls)
-[ "$listing" = "$(printf 'LICENSE.txt\nMANUAL.txt\nREADME.txt\nregister.cmd\ntilecolors.txt\nunregister.cmd\nwldmap-thumbnails.dll\nwldmap.exe')" ] ||
+[ "$listing" = "$(printf 'LICENSE.txt\nMANUAL.txt\nREADME.txt\nregister.cmd\ntilecolors.txt\nunregister.cmd\nwldmap-explore.cmd\nwldmap-thumbnails.dll\nwldmap.exe')" ] ||
   { echo "the zip's folder holds: $listing" >&2; exit 1; }
 
 world="$work/Worlds/Mäps 1/my world.wld"

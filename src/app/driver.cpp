@@ -1,7 +1,9 @@
 #include "app/driver.h"
 
+#include <exception>
 #include <functional>
 #include <optional>
+#include <thread>
 
 #include "app/failure.h"
 #include "app/map_guard.h"
@@ -11,6 +13,7 @@
 #include "colors/colors.h"
 #include "core/core.h"
 #include "output/output.h"
+#include "page/page.h"
 #include "render/render.h"
 #include "platform/platform.h"
 #include "world/world.h"
@@ -26,6 +29,15 @@ const char kUsage[] =
 // What follows "wldmap" on the command line for maps.
 const char kMapOperands[] = "WORLD.wld [MORE.wld ...]";
 
+// What follows "wldmap" on the command line for maps and pages.
+const char kPageOperands[] = "--html [--open] WORLD.wld [MORE.wld ...]";
+
+// What the run makes of each world besides its map.
+struct Extras {
+  bool page = false;  // the browser page beside the map
+  bool open = false;  // and open it in the user's browser
+};
+
 // Writes "Unknown wall type" for every tile whose wall has no colour.
 void reportUnknownWalls(const MapPainter& painter, std::ostream& out) {
   // One flush when the stage ends, not one per line: a world full of unknown
@@ -34,29 +46,48 @@ void reportUnknownWalls(const MapPainter& painter, std::ostream& out) {
   out.flush();
 }
 
+// A thread joined when the scope it was started in is left, also by an exception.
+class Joined {
+ public:
+  explicit Joined(std::thread thread) : thread_(std::move(thread)) {}
+  ~Joined() { thread_.join(); }
+  Joined(const Joined&) = delete;
+  Joined& operator=(const Joined&) = delete;
+
+ private:
+  std::thread thread_;
+};
+
 // One run of the tool over its worlds, and what it keeps from one world to the
 // next: the world files of the run and the maps written so far, so that no map
 // is written over either, and the colour table, read once.
 class Run {
  public:
   Run(const std::vector<std::string>& worlds, std::vector<std::string> colorCandidates,
-      std::ostream& out, std::ostream& err)
+      Extras extras, std::ostream& out, std::ostream& err)
       : worlds_(worlds), guard_(worlds), colorCandidates_(std::move(colorCandidates)),
-        out_(out), err_(err) {}
+        extras_(extras), out_(out), err_(err) {}
 
   // Maps world `index`: the stage lines from "Parsing header" to "Done!", or to
-  // the error line. Whether the map was written. Everything it allocated for the
-  // world is released when it returns, before the next world is read.
+  // the error line. Whether the map (and the page, when asked for) was written.
+  // Everything it allocated for the world is released when it returns, before
+  // the next world is read.
   bool mapWorld(size_t index) {
     const std::string& worldPath = worlds_[index];
+    MapPath page;
     try {
       out_ << "Parsing header" << std::endl;
       WorldSource world =
           blameOn(worldPath, [&] { return WorldSource(guard_.fullPath(index)); });
-      // A map that may not be written is refused before the world is read.
-      const MapPath map = mapPath(index, world.header());
+      // A map or page that may not be written is refused before the world is read.
+      const MapPath map = outputPath(index, world.header(), ".png");
       guard_.checkMapPath(index, map.path, map.file);
       blameOn(map.path, [&] { platform::checkReplaceable(map.file); });
+      if (extras_.page) {
+        page = outputPath(index, world.header(), ".html");
+        guard_.checkMapPath(index, page.path, page.file, "page");
+        blameOn(page.path, [&] { platform::checkReplaceable(page.file); });
+      }
       out_ << "Reading world" << std::endl;
       const TileGrid grid = blameOn(worldPath, [&] { return world.readGrid(); });
       out_ << "Loading colors" << std::endl;
@@ -66,12 +97,39 @@ class Run {
         return MapPainter(world.header(), grid, colors);
       });
       reportUnknownWalls(painter, out_);
-      saveMap(index, world.header(), painter, map);
+      if (extras_.page) {
+        // The page's cells are packed on a second thread while the map is saved.
+        PageCells cells;
+        std::exception_ptr packingFailed;
+        {
+          Joined packing(platform::startThread([&] {
+            try {
+              cells = packCells(grid);
+            } catch (...) {
+              packingFailed = std::current_exception();
+            }
+          }));
+          saveMap(index, world.header(), painter, map);
+        }
+        blameOn(page.path, [&] {
+          if (packingFailed) std::rethrow_exception(packingFailed);
+        });
+        savePage(index, world.header(), cells, colors, page);
+      } else {
+        saveMap(index, world.header(), painter, map);
+      }
     } catch (const Failure& failure) {
       reportFailure(err_, failure);
       return false;
     }
     out_ << "Done!" << std::endl;
+    if (extras_.open) {
+      try {
+        platform::openInBrowser(page.file);
+      } catch (const platform::SystemError& e) {
+        reportWarning(err_, page.path, e.what());
+      }
+    }
     return true;
   }
 
@@ -82,10 +140,11 @@ class Run {
     std::string file;
   };
 
-  // The map of world `index`: beside the world, named after the world.
-  MapPath mapPath(size_t index, const WorldHeader& header) const {
+  // The map (`extension` ".png") or page (".html") of world `index`: beside the
+  // world, named after the world.
+  MapPath outputPath(size_t index, const WorldHeader& header, const char* extension) const {
     const bool windows = platform::kWindowsFileNames;
-    const std::string mapName = safeFileName(header.name, windows) + ".png";
+    const std::string mapName = safeFileName(header.name, windows) + extension;
     return {folderOf(worlds_[index], windows) + mapName,
             folderOf(guard_.fullPath(index), windows) + mapName};
   }
@@ -118,9 +177,22 @@ class Run {
     guard_.recordMap(index, map.file);
   }
 
+  // The stage "Saving page as": the world's browser page beside its map.
+  void savePage(size_t index, const WorldHeader& header, const PageCells& cells,
+                const TileColorTable& colors, const MapPath& page) {
+    out_ << "Saving page as " << page.path << std::endl;
+    blameOn(page.path, [&] {
+      saveFile(
+          page.file, [&](std::ostream& out) { writePage(out, header, cells, colors); },
+          [this, &page](const std::string& warning) { reportWarning(err_, page.path, warning); });
+    });
+    guard_.recordMap(index, page.file);
+  }
+
   const std::vector<std::string>& worlds_;
   MapGuard guard_;
   const std::vector<std::string> colorCandidates_;
+  const Extras extras_;
   std::optional<TileColorTable> colors_;
   std::optional<Failure> colorFailure_;
   std::ostream& out_;
@@ -137,7 +209,8 @@ std::string helpText() {
     places += folder.empty() ? "  the folder of the running executable\n"
                              : "  " + folder + " from the running executable's folder\n";
   }
-  return std::string("Usage: wldmap ") + kMapOperands + "\n"
+  return std::string("Usage: wldmap ") + kMapOperands + "\n" +
+         "       wldmap " + kPageOperands + "\n"
          "Turns each saved tile world into a PNG map, one pixel per cell: a background by\n"
          "depth, then the cell's wall, tile and water or lava.\n"
          "\n"
@@ -158,6 +231,11 @@ std::string helpText() {
          "Exit status: 0 when every map was written, 1 when no world was given, 2 when\n"
          "any world failed.\n"
          "\n"
+         "  --html         also write each world's page, FOLDER/NAME.html, beside its\n"
+         "                 map: one file that a browser shows offline, to zoom, point\n"
+         "                 at a cell and read its tile, wall and liquid, show or hide\n"
+         "                 layers, and find every tile of a type\n"
+         "  --open         with --html, open each page in the default browser\n"
          "  -h, --help     show this help and exit\n"
          "  --version      show the version and exit\n"
          "  " + kThumbnailOperands + "\n"
@@ -202,8 +280,19 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
                       : platform::dataFolders(folderOf(exePath, windows)));
   // Run by a thumbnail service: no progress, no waiting for Enter.
   if (args[1] == "--thumbnail") return runThumbnailer(args, colorCandidates, err);
-  const std::vector<std::string> worlds(args.begin() + 1, args.end());
-  Run run(worlds, std::move(colorCandidates), out, err);
+  // --html and --open come before the worlds, in either order.
+  Extras extras;
+  size_t first = 1;
+  for (; first < args.size() && (args[first] == "--html" || args[first] == "--open"); ++first) {
+    (args[first] == "--html" ? extras.page : extras.open) = true;
+  }
+  if (first == args.size() || (extras.open && !extras.page)) {
+    err << "usage: wldmap " << kPageOperands << std::endl;
+    return finish(1);
+  }
+  const std::vector<std::string> worlds(args.begin() + static_cast<std::ptrdiff_t>(first),
+                                        args.end());
+  Run run(worlds, std::move(colorCandidates), extras, out, err);
   bool allWritten = true;
   for (size_t i = 0; i < worlds.size(); ++i) allWritten = run.mapWorld(i) && allWritten;
   return finish(allWritten ? 0 : 2);

@@ -24,25 +24,25 @@ const std::string& MapGuard::fullPath(size_t index) const {
   return world.fullPath;
 }
 
-void MapGuard::checkMapPath(size_t index, const std::string& mapPath,
-                            const std::string& mapFile) const {
+void MapGuard::checkMapPath(size_t index, const std::string& mapPath, const std::string& mapFile,
+                            const std::string& kind) const {
   const std::optional<platform::FileId> map = platform::fileId(mapFile);
   if (!map) return;  // a new file: nothing is written over
   const std::string& world = worlds_[index];
   if (map == resolved_[index].id) {
-    throw outputIsTheWorld(mapPath, "map");
+    throw outputIsTheWorld(mapPath, kind);
   }
   for (const Resolved& other : resolved_) {
     if (other.id == map) {
-      throw Failure(world, "its map " + mapPath +
-                               " is another world file of this run; it is kept, and no map "
-                               "is written");
+      throw Failure(world, "its " + kind + " " + mapPath +
+                               " is another world file of this run; it is kept, and no " + kind +
+                               " is written");
     }
   }
   for (const auto& [written, earlier] : written_) {
     if (written == *map) {
-      throw Failure(world, "its map " + mapPath + " was already written for " + earlier +
-                               " in this run; it is kept");
+      throw Failure(world, "its " + kind + " " + mapPath + " was already written for " +
+                               earlier + " in this run; it is kept");
     }
   }
 }

@@ -24,11 +24,13 @@ class MapGuard {
   const std::string& fullPath(size_t index) const;
 
   // Refuses, with a Failure, a map path that names world `index` itself, another
-  // world file of the run, or a map this run has written already. `mapPath` is
-  // the path the messages give, `mapFile` the full one.
-  void checkMapPath(size_t index, const std::string& mapPath, const std::string& mapFile) const;
+  // world file of the run, or a map (or page) this run has written already.
+  // `mapPath` is the path the messages give, `mapFile` the full one; `kind`
+  // names the output in them ("map", "page").
+  void checkMapPath(size_t index, const std::string& mapPath, const std::string& mapFile,
+                    const std::string& kind = "map") const;
 
-  // Records the map just written to `mapFile` for world `index`.
+  // Records the map (or page) just written to `mapFile` for world `index`.
   void recordMap(size_t index, const std::string& mapFile);
 
  private:

@@ -123,6 +123,17 @@ void savePng(const std::string& path, uint32_t width, uint32_t height,
   writeTo(file, width, height, paintBand, onWarning);
 }
 
+void saveFile(const std::string& path, const std::function<void(std::ostream&)>& write,
+              const PngWarningHandler& onWarning) {
+  platform::PendingFile file(path, onWarning);
+  FileBuffer<platform::PendingFile> buffer(file);
+  std::ostream out(&buffer);
+  out.exceptions(std::ios::badbit);  // the file's own error comes through
+  write(out);
+  buffer.drain();
+  file.commit();
+}
+
 void writePngInPlace(const std::string& path, uint32_t width, uint32_t height,
                      const PaintBand& paintBand, const PngWarningHandler& onWarning) {
   platform::InPlaceFile file(path, onWarning);

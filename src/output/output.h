@@ -40,6 +40,13 @@ void writePng(std::ostream& out, uint32_t width, uint32_t height, const PaintBan
 void savePng(const std::string& path, uint32_t width, uint32_t height,
              const PaintBand& paintBand, const PngWarningHandler& onWarning);
 
+// Once platform::checkReplaceable has let `path` be replaced: saves what `write`
+// writes to the stream it is given as savePng saves a map (a temporary file,
+// synced and renamed over `path`). Throws platform::SystemError, or what
+// `write` threw, and removes the temporary file then.
+void saveFile(const std::string& path, const std::function<void(std::ostream&)>& write,
+              const PngWarningHandler& onWarning);
+
 // Writes the PNG as writePng does into the file `path` itself, created when
 // missing, for a caller that reads back the very file it named: the new bytes
 // go after the old ones and replace them only once they are complete, so that

@@ -1,8 +1,13 @@
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +16,8 @@
 
 #include "platform/process.h"
 #include "platform/seam.h"
+
+extern char** environ;  // the environment xdg-open is given
 
 namespace wldmap {
 namespace platform {
@@ -147,6 +154,35 @@ void unwatchFiles() {
   if (!watching) return;
   watching = false;
   for (size_t i = 0; i < kCleanupCount; ++i) sigaction(kCleanupSignals[i], &previousActions[i], nullptr);
+}
+
+void openInBrowser(const std::string& path) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  // The browser reads nothing of the tool's input, which waits for Enter.
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  const char* argv[] = {"xdg-open", path.c_str(), nullptr};
+  pid_t child = 0;
+  const int error = posix_spawnp(&child, "xdg-open", &actions, nullptr,
+                                 const_cast<char* const*>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) throw SystemError("cannot start a browser: xdg-open: " + reasonText(error));
+  // xdg-open hands the page to the browser and ends, or, where it runs the
+  // browser itself, stays: it is waited for a few seconds, long enough to say
+  // whether it failed, never until the browser is closed.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  int status = 0;
+  for (;;) {
+    const pid_t done = waitpid(child, &status, WNOHANG);
+    if (done == child) break;
+    if ((done < 0 && errno != EINTR) || std::chrono::steady_clock::now() > until) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    throw SystemError("cannot start a browser: xdg-open ended with status " +
+                      std::to_string(WIFEXITED(status) ? WEXITSTATUS(status)
+                                                       : 128 + WTERMSIG(status)));
+  }
 }
 
 std::thread startThread(std::function<void()> job) {

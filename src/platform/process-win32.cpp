@@ -141,6 +141,13 @@ bool watchFiles(const std::string& temporary, const std::string&) {
 void unwatchFiles() { pendingSet.store(false, std::memory_order_release); }
 
 // Console events come on a thread of their own; there is nothing to steer.
+void openInBrowser(const std::string& path) {
+  // ShellExecuteW's result is no handle: above 32 is success, at most 32 an error.
+  const auto result = reinterpret_cast<intptr_t>(
+      ShellExecuteW(nullptr, L"open", filePath(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  if (result <= 32) throw SystemError(withReason("cannot start a browser"));
+}
+
 std::thread startThread(std::function<void()> job) { return std::thread(std::move(job)); }
 
 }  // namespace platform

@@ -31,6 +31,11 @@ std::string modulePath(const void* address);
 // given the executable's folder: beside it, and where an install puts them.
 std::vector<std::string> dataFolders(const std::string& exeFolder);
 
+// Opens `path` in the user's default browser (xdg-open; on Windows the program
+// HTML files open with), without waiting for the browser to close. Throws
+// SystemError ("cannot start a browser: <reason>").
+void openInBrowser(const std::string& path);
+
 // Starts `job` on a new thread that leaves the process's signals to the others:
 // SIGINT and the like must reach the main thread, which holds them back around
 // creating and renaming the map's temporary file.

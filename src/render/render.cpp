@@ -132,6 +132,22 @@ const uint8_t* CellColors::undersOfRow(uint64_t y) const {
                                                     : kSkyUnder);
 }
 
+LayerColors layerColors(const WorldHeader& header, const TileColorTable& colors) {
+  LayerColors layers{};
+  layers.sky = kSky;
+  layers.underground = kUnderground;
+  layers.rock = kRock;
+  std::copy(std::begin(kWallColors), std::end(kWallColors), layers.walls.begin());
+  layers.water = kWater;
+  layers.lava = kLava;
+  for (int type = 0; type < 256; ++type) {
+    layers.tiles[static_cast<size_t>(type)] = lookup(colors, int8_t(type));
+  }
+  layers.groundStart = firstRowBelow(header.surfaceLevel);
+  layers.rockStart = firstRowBelow(header.rockLevel);
+  return layers;
+}
+
 void CellColors::paintRun(const Tile* cells, uint32_t top, uint32_t count, Color* out) const {
   // Rows share what lies under them from one level to the next, so the run is
   // painted a layer at a time.

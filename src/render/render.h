@@ -1,6 +1,7 @@
 // The map renderer: one composited pixel per cell.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -54,6 +55,22 @@ class MapPainter {
   const TileGrid& grid_;
   CellColors cells_;
 };
+
+// The colours of a cell's layers and the rows where the depths begin, for a
+// painter outside this library (the browser page) that composites them with
+// blend as CellColors does: the row's background (or a known wall, which
+// covers it), then the tile, then water or lava where the liquid is not 0.
+struct LayerColors {
+  Color sky, underground, rock;
+  std::array<Color, 14> walls;   // by wall type; 0 is no wall, others have none
+  Color water, lava;
+  std::array<Color, 256> tiles;  // by type byte, read unsigned
+  uint64_t groundStart;          // the first row below the surface level
+  uint64_t rockStart;            // the first row below the rock level
+};
+
+// The layer colours of the world `header` with the tile colours `colors`.
+LayerColors layerColors(const WorldHeader& header, const TileColorTable& colors);
 
 // Blends `layer` onto `under` by the layer's alpha; the result keeps under's alpha.
 Color blend(Color under, Color layer);

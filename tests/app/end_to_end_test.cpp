@@ -42,6 +42,32 @@ TEST_F(EndToEndTest, MapIsNamedAfterTheWorldBesideTheWorldFile) {
   EXPECT_EQ(kSmallWorldPixels, pixels(dir / "maps/Home.png"));
 }
 
+// With --html the map is the same and the page follows beside it; --open hands
+// each page to xdg-open, whose failure is only a warning.
+TEST_F(EndToEndTest, PageBesideTheMapAndOpenedInTheBrowser) {
+  writeFile(dir / "w.wld", smallWorld("Home"));
+  ASSERT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}).status);
+  const std::string map = readFile(dir / "Home.png");
+  Result r = runTool(dir.path(), WLDMAP_EXE, {"--html", "w.wld"});
+  EXPECT_EQ(0, r.status) << r.err;
+  std::string lines = progress("Home.png");
+  EXPECT_EQ(lines.insert(lines.find("Done!"), "Saving page as Home.html\n"), r.out);
+  EXPECT_EQ(map, readFile(dir / "Home.png"));
+  EXPECT_EQ(0u, readFile(dir / "Home.html").find("<!DOCTYPE html>"));
+  EXPECT_EQ(1, runTool(dir.path(), WLDMAP_EXE, {"--open", "w.wld"}).status);
+  if (!kPosixShell) return;
+  fs::create_directory(dir / "bin");
+  for (const char* status : {"0", "4"}) {
+    writeFile(dir / "bin/xdg-open", std::string("#!/bin/sh\necho \"$@\" >> opened\nexit ") + status);
+    fs::permissions(dir / "bin/xdg-open", fs::perms::owner_all);
+    r = runTool(dir.path(), WLDMAP_EXE, {"--html", "--open", "w.wld"}, "PATH=$PWD/bin:$PATH");
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(status[0] == '0' ? "" : "warning: Home.html: cannot start a browser: xdg-open ended "
+                                      "with status 4\n", r.err);
+  }
+  EXPECT_EQ("Home.html\nHome.html\n", readFile(dir / "opened"));
+}
+
 TEST_F(EndToEndTest, BareFileNameWritesIntoTheCurrentFolder) {
   writeFile(dir / "w.wld", smallWorld("Home"));
   const Result r = runTool(dir.path(), WLDMAP_EXE, {"w.wld"});
@@ -271,8 +297,9 @@ TEST_F(EndToEndTest, BareCommandNameLooksInTheCurrentFolderThenBesideTheExecutab
 }
 
 #ifdef WLDMAP_WINDOWS_EXE
-// The Windows build, run under Wine, paints exactly the pixels this build paints
-// and prints the same lines, on a world with every kind of cell.
+// The Windows build, run under Wine, paints exactly the pixels this build paints,
+// writes the same page byte for byte and prints the same lines, on a world with
+// every kind of cell.
 TEST_F(EndToEndTest, WindowsBuildPaintsTheSamePixels) {
   std::vector<Tile> cells;
   uint32_t seed = 7;
@@ -282,18 +309,21 @@ TEST_F(EndToEndTest, WindowsBuildPaintsTheSamePixels) {
                              int(next() % 3) * 100, next() % 2 == 0));
   }
   writeFile(dir / "w.wld", encodeWorld(makeHeader("Same", 97, 61, 15.5, 30.0), cells));
-  const Result native = runTool(dir.path(), WLDMAP_EXE, {"w.wld"});
+  const Result native = runTool(dir.path(), WLDMAP_EXE, {"--html", "w.wld"});
   ASSERT_EQ(0, native.status) << native.err;
   fs::rename(dir / "Same.png", dir / "linux.png");
+  fs::rename(dir / "Same.html", dir / "linux.html");
 
   std::string world = "Z:" + dir / "w.wld";  // Wine's Z: drive is the Unix root
   std::replace(world.begin(), world.end(), '/', '\\');
-  const Result windows = runProcess("/usr/bin/wine", "wine", {WLDMAP_WINDOWS_EXE, world}, dir.path());
+  const Result windows =
+      runProcess("/usr/bin/wine", "wine", {WLDMAP_WINDOWS_EXE, "--html", world}, dir.path());
   ASSERT_EQ(0, windows.status) << windows.err;
   EXPECT_EQ(native.out.substr(0, native.out.find("Saving")),
             windows.out.substr(0, windows.out.find("Saving")));
   EXPECT_NE(std::string::npos, native.out.find("Unknown wall type: 16"));
   EXPECT_EQ(pixels(dir / "linux.png"), pixels(dir / "Same.png"));
+  EXPECT_TRUE(readFile(dir / "linux.html") == readFile(dir / "Same.html"));
 }
 
 // Explorer's thumbnails, made through COM under Wine by the Windows suite's

@@ -81,6 +81,10 @@ TEST_F(FailureTest, WorldFileThatWouldBeItsOwnMapIsKept) {
   writeFile(dir / "Home.png", world);
   expectFailure({"Home.png"}, "Home.png", "world file itself");
   EXPECT_EQ(world, readFile(dir / "Home.png"));
+  // So is a page, before the map is made.
+  writeFile(dir / "Home.html", world);
+  expectFailure({"--html", "Home.html"}, "Home.html", "no page is written");
+  fs::remove(dir / "Home.html");
 #ifndef _WIN32
   // Given through a link of another name, the world is still the file its map
   // would replace.

@@ -19,6 +19,7 @@ done
 desktop=$root/prefix/share/applications/wldmap.desktop
 grep -qx 'Exec=wldmap %F' "$desktop" || fail "the desktop entry does not run wldmap on every file opened"
 grep -qx 'Terminal=true' "$desktop" || fail "the desktop entry does not open a terminal"
+grep -qx 'Exec=wldmap --html --open %f' "$desktop" || fail "the desktop entry has no Explore action"
 grep -q 'application/x-wldmap-world' "$desktop" || fail "the desktop entry lacks the world type"
 grep -q '<glob pattern="\*.wld"/>' "$root/prefix/share/mime/packages/wldmap.xml" ||
   fail "the mime type does not match *.wld"

@@ -1,0 +1,241 @@
+#include "page/page.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "page/page_assets.h"
+#include "render/render.h"
+
+namespace wldmap {
+
+namespace {
+
+// The name as HTML text: the five characters HTML gives meaning to become
+// references.
+std::string htmlText(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+// A JSON string inside a script element: control characters, quotes and
+// backslashes escaped as JSON asks, and < > & as well, so that no "</script>"
+// or comment opener can end the element early.
+std::string jsonString(const std::string& text) {
+  static const char hex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || c == '<' || c == '>' || c == '&' || byte == 0x7f) {
+      out += "\\u00";
+      out += hex[byte >> 4];
+      out += hex[byte & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// A number as JSON writes it, the same on every system: the shortest text that
+// reads back as the same double; null for one that is not finite.
+std::string jsonNumber(double value) {
+  if (!std::isfinite(value)) return "null";
+  char text[64];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
+}
+
+std::string jsonColor(Color c) {
+  return "[" + std::to_string(c.red) + "," + std::to_string(c.green) + "," +
+         std::to_string(c.blue) + "," + std::to_string(c.alpha) + "]";
+}
+
+template <typename Colors>
+std::string jsonColors(const Colors& colors) {
+  std::string out = "[";
+  for (const Color& c : colors) out += (out.size() > 1 ? "," : "") + jsonColor(c);
+  return out + "]";
+}
+
+// What the page's script reads of the world: its name, size and levels, the
+// rows where the depths begin, and the colours of every layer.
+std::string worldJson(const WorldHeader& header, const TileColorTable& table) {
+  const LayerColors colors = layerColors(header, table);
+  return "{\"name\":" + jsonString(header.name) + ",\"width\":" + std::to_string(header.width) +
+         ",\"height\":" + std::to_string(header.height) +
+         ",\"surfaceLevel\":" + jsonNumber(header.surfaceLevel) +
+         ",\"rockLevel\":" + jsonNumber(header.rockLevel) +
+         ",\"groundStart\":" + std::to_string(colors.groundStart) +
+         ",\"rockStart\":" + std::to_string(colors.rockStart) + ",\"colors\":{\"sky\":" +
+         jsonColor(colors.sky) + ",\"underground\":" + jsonColor(colors.underground) +
+         ",\"rock\":" + jsonColor(colors.rock) + ",\"walls\":" + jsonColors(colors.walls) +
+         ",\"water\":" + jsonColor(colors.water) + ",\"lava\":" + jsonColor(colors.lava) +
+         ",\"tiles\":" + jsonColors(colors.tiles) + "}}";
+}
+
+// Base64 of `size` bytes at `data`.
+void writeBase64(std::ostream& out, const unsigned char* data, size_t size) {
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  text.reserve((size + 2) / 3 * 4);
+  for (size_t i = 0; i < size; i += 3) {
+    const size_t count = std::min<size_t>(3, size - i);
+    const unsigned group = unsigned(data[i]) << 16 | unsigned(count > 1 ? data[i + 1] : 0) << 8 |
+                           unsigned(count > 2 ? data[i + 2] : 0);
+    text += alphabet[group >> 18];
+    text += alphabet[(group >> 12) & 63];
+    text += count > 1 ? alphabet[(group >> 6) & 63] : '=';
+    text += count > 2 ? alphabet[group & 63] : '=';
+  }
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+// One plane of the cells, each byte given as its difference (exclusive or)
+// from the byte of the cell to its left, so that the rows of one material
+// become runs of zeros; deflated with run-length matches only, which packs such
+// runs about as well as deflate's slow levels at the speed of its fastest
+// (docs/performance.md).
+class Plane {
+ public:
+  explicit Plane(int32_t height) : left_(static_cast<size_t>(height), 0) {
+    // Raw deflate, without zlib's header and check: the browser's own
+    // decompression checks the stream's structure, and the page is read whole.
+    if (deflateInit2(&stream_, Z_BEST_SPEED, Z_DEFLATED, -15, 9, Z_RLE) != Z_OK) {
+      throw std::bad_alloc();
+    }
+  }
+  ~Plane() { deflateEnd(&stream_); }
+  Plane(const Plane&) = delete;
+  Plane& operator=(const Plane&) = delete;
+
+  // Adds the next column's bytes, from the top.
+  void add(const unsigned char* raw) {
+    for (size_t y = 0; y < left_.size();) {
+      const size_t count = std::min(left_.size() - y, sizeof chunk_ - filled_);
+      unsigned char* out = chunk_ + filled_;
+      unsigned char* left = left_.data() + y;
+      for (size_t i = 0; i < count; ++i) out[i] = raw[y + i] ^ left[i];
+      std::memcpy(left, raw + y, count);
+      filled_ += count;
+      y += count;
+      if (filled_ == sizeof chunk_) flush(false);
+    }
+  }
+  // The plane, deflated, once every column is in.
+  std::string finish() {
+    flush(true);
+    return std::move(packed_);
+  }
+
+ private:
+  void flush(bool last) {
+    stream_.next_in = chunk_;
+    stream_.avail_in = static_cast<uInt>(filled_);
+    unsigned char out[64 << 10];
+    int status;
+    do {
+      stream_.next_out = out;
+      stream_.avail_out = sizeof out;
+      status = deflate(&stream_, last ? Z_FINISH : Z_NO_FLUSH);
+      if (status == Z_STREAM_ERROR) throw std::bad_alloc();
+      packed_.append(reinterpret_cast<const char*>(out), sizeof out - stream_.avail_out);
+    } while (stream_.avail_out == 0 || (last && status != Z_STREAM_END));
+    filled_ = 0;
+  }
+
+  std::vector<unsigned char> left_;  // the bytes of the column to the left
+  z_stream stream_{};
+  unsigned char chunk_[256 << 10];
+  size_t filled_ = 0;
+  std::string packed_;
+};
+
+}  // namespace
+
+PageCells packCells(const TileGrid& grid) {
+  const auto height = static_cast<size_t>(grid.height());
+  std::vector<std::unique_ptr<Plane>> planes;
+  for (int i = 0; i < 4; ++i) planes.push_back(std::make_unique<Plane>(grid.height()));
+  std::vector<unsigned char> raw(height * 4);
+  for (int32_t x = 0; x < grid.width(); ++x) {
+    const Tile* column = grid.column(x);
+    unsigned char* flags = raw.data();
+    unsigned char* types = flags + height;
+    unsigned char* walls = types + height;
+    unsigned char* liquids = walls + height;
+    for (size_t y = 0; y < height; ++y) {
+      const Tile& t = column[y];
+      flags[y] = static_cast<unsigned char>((t.active ? 1 : 0) | (t.lava && t.liquid ? 2 : 0));
+      types[y] = t.active ? static_cast<unsigned char>(t.type) : 0;
+      walls[y] = static_cast<unsigned char>(t.wall);
+      liquids[y] = t.liquid;
+    }
+    for (size_t i = 0; i < 4; ++i) planes[i]->add(raw.data() + i * height);
+  }
+  PageCells cells;
+  for (size_t i = 0; i < 4; ++i) cells.planes[i] = planes[i]->finish();
+  return cells;
+}
+
+void writePage(std::ostream& out, const WorldHeader& header, const PageCells& cells,
+               const TileColorTable& colors) {
+  // The template's fields, @NAME@ each, in the order they come.
+  const std::string page = kPageHtml;
+  size_t at = 0;
+  for (;;) {
+    const size_t open = page.find('@', at);
+    const size_t close = open == std::string::npos ? open : page.find('@', open + 1);
+    if (close == std::string::npos) {
+      out << page.substr(at);
+      return;
+    }
+    out << page.substr(at, open - at);
+    const std::string field = page.substr(open + 1, close - open - 1);
+    if (field == "CSP") {
+      out << kPageCsp;
+    } else if (field == "TITLE") {
+      out << htmlText(header.name);
+    } else if (field == "STYLE") {
+      out << kPageCss;
+    } else if (field == "SCRIPT") {
+      out << kPageJs;
+    } else if (field == "WORLD") {
+      out << worldJson(header, colors);
+    } else if (field == "CELLS") {
+      // One plane a line.
+      for (size_t i = 0; i < cells.planes.size(); ++i) {
+        if (i > 0) out << '\n';
+        const std::string& plane = cells.planes[i];
+        writeBase64(out, reinterpret_cast<const unsigned char*>(plane.data()), plane.size());
+      }
+    } else {
+      out << '@';  // no field: the next @ may open one
+      at = open + 1;
+      continue;
+    }
+    at = close + 1;
+  }
+}
+
+}  // namespace wldmap

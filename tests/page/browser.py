@@ -1,0 +1,85 @@
+"""Debian's headless Chromium through its chromedriver, for the page's tests and
+benchmark, and a writer of small worlds whose every cell the caller chooses."""
+import os
+import shutil
+import struct
+import tempfile
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+
+# Tile types whose cells carry two 16-bit extra values (typeHasAux).
+AUX_TYPES = {3, 5, 10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21, 24, 26, 27, 28, 29, 31,
+             33, 34, 35, 36, 42, 50, 55, 61, 71, 72, 73, 74, 77, 78, 79}
+
+
+def missing():
+    """What the browser tests lack on this machine, or None."""
+    for program in ("chromium", "chromedriver"):
+        if not shutil.which(program):
+            return program
+    return None
+
+
+def start(width=1200, height=800, extra=()):
+    """A headless Chromium that keeps its network log, on a profile of its own,
+    with the `extra` flags."""
+    profile = tempfile.mkdtemp(prefix="wldmap-chromium-")
+    options = webdriver.ChromeOptions()
+    options.binary_location = shutil.which("chromium")
+    for flag in ("--headless=new", "--disable-gpu", "--no-first-run", "--disable-sync",
+                 "--disable-background-networking", "--disable-component-update",
+                 "--disable-default-apps", "--force-device-scale-factor=1",
+                 f"--window-size={width},{height}", f"--user-data-dir={profile}", *extra):
+        options.add_argument(flag)
+    if os.geteuid() == 0:
+        options.add_argument("--no-sandbox")
+    options.set_capability("goog:loggingPrefs", {"performance": "ALL", "browser": "ALL"})
+    driver = webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
+    driver.set_script_timeout(60)
+    driver.profile_folder = profile
+    return driver
+
+
+def stop(driver):
+    driver.quit()
+    shutil.rmtree(driver.profile_folder, ignore_errors=True)
+
+
+def wait_ready(driver):
+    """Waits for window.wldmap.ready; the page's message when it was rejected."""
+    return driver.execute_async_script(
+        "const done = arguments[arguments.length - 1];"
+        "window.wldmap.ready.then(() => done(null), (e) => done(String(e.message)));")
+
+
+def pixels(driver, x, y, w, h):
+    """pixels(x, y, w, h) of the page, as bytes."""
+    import base64
+    text = driver.execute_script(
+        "const p = window.wldmap.pixels(...arguments); let s = '';"
+        "for (let i = 0; i < p.length; i += 0x8000) s += String.fromCharCode(...p.subarray(i, i + 0x8000));"
+        "return btoa(s);", x, y, w, h)
+    return base64.b64decode(text)
+
+
+def write_world(path, name, width, height, surface, rock, cells):
+    """A .wld file of `cells`, column by column, each (type or None, wall, liquid,
+    lava) with type and wall from -128 to 127."""
+    encoded = name.encode("utf-8")
+    header = (b"\0\0\0\0" + bytes([len(encoded)]) + encoded + bytes(20) +
+              struct.pack("<ii", height, width) + bytes(8) + struct.pack("<dd", surface, rock) +
+              bytes(48))
+    body = bytearray()
+    for tile, wall, liquid, lava in cells:
+        if tile is None:
+            body += b"\0"
+        else:
+            body += bytes([1, tile & 255])
+            if (tile & 255) in AUX_TYPES:
+                body += struct.pack("<hh", 7, -7)
+        body += b"\0"  # auxFlag
+        body += bytes([1, wall & 255]) if wall else b"\0"
+        body += bytes([1, liquid, 1 if lava else 0]) if liquid else b"\0"
+    with open(path, "wb") as out:
+        out.write(header + bytes(body))
