@@ -15,7 +15,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p build-fuzz/artifacts
 status=0
-for target in world colors pipeline; do
+for target in world colors pipeline thumbnail; do
   mkdir -p "$work/$target"
   log=build-fuzz/fuzz_$target.log
   if build-fuzz/fuzz_$target -max_total_time="$seconds" -rss_limit_mb=512 -timeout=5 \

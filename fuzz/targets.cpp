@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "colors/colors.h"
+#include "core/core.h"
 #include "output/output.h"
 #include "render/render.h"
 #include "support/image.h"
@@ -107,6 +108,36 @@ void fuzzPipeline(const uint8_t* data, size_t size) {
   std::ostringstream ours;
   writePng(ours, width, height, std::cref(painter), [](const std::string&) {});
   if (ours.str() != pngByPngPlusPlus(image)) std::abort();
+}
+
+void fuzzThumbnail(const uint8_t* data, size_t size) {
+  if (size == 0) return;
+  static const uint32_t sizes[] = {1, 2, 7, 64, 256};
+  const uint32_t side = sizes[data[0] % 5];
+  const std::string file = bytes(data + 1, size - 1);
+  const TileColorTable colors{{0, Color{10, 20, 30, 255}},  {1, Color{200, 100, 50, 128}},
+                              {-56, Color{1, 2, 3, 0}},      {57, Color{255, 255, 255, 255}}};
+  try {
+    WorldSource world(readBytesOf(file), file.size());
+    const WorldHeader header = world.header();
+    const BoxMeans thumbnail = world.readThumbnail(colors, side);
+    const ThumbnailSize shape = thumbnail.size();
+    const auto width = uint32_t(header.width), height = uint32_t(header.height);
+    const ThumbnailSize expected = thumbnailSize(width, height, side);
+    if (shape.width != expected.width || shape.height != expected.height) std::abort();
+    Image small(shape.width, shape.height);
+    thumbnail(0, shape.height, small.row(0));
+    if (std::max(width, height) > side) return;
+    // No larger than the size: the thumbnail is the map itself.
+    WorldHeader again;
+    TileGrid grid;
+    if (!readWorld(file, again, grid)) std::abort();
+    Image map(width, height);
+    MapPainter(again, grid, colors)(0, height, map.row(0));
+    if (map.pixels != small.pixels) std::abort();
+  } catch (const WorldError&) {
+    // A malformed world may only be rejected.
+  }
 }
 
 }  // namespace wldmap

@@ -18,4 +18,10 @@ void fuzzColorLoader(const uint8_t* data, size_t size);
 // length of the colour text that follows it; the rest is the world file.
 void fuzzPipeline(const uint8_t* data, size_t size);
 
+// Makes a thumbnail as file managers have it made, from arbitrary bytes: the
+// first byte picks the size (1, 2, 7, 64 or 256 pixels), the rest is the world
+// file, read as its cells are decoded. A world no larger than the size must
+// give its map exactly.
+void fuzzThumbnail(const uint8_t* data, size_t size);
+
 }  // namespace wldmap

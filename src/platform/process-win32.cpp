@@ -140,7 +140,6 @@ bool watchFiles(const std::string& temporary, const std::string&) {
 
 void unwatchFiles() { pendingSet.store(false, std::memory_order_release); }
 
-// Console events come on a thread of their own; there is nothing to steer.
 void openInBrowser(const std::string& path) {
   // ShellExecuteW's result is no handle: above 32 is success, at most 32 an error.
   const auto result = reinterpret_cast<intptr_t>(
@@ -148,6 +147,7 @@ void openInBrowser(const std::string& path) {
   if (result <= 32) throw SystemError(withReason("cannot start a browser"));
 }
 
+// Console events come on a thread of their own; there is nothing to steer.
 std::thread startThread(std::function<void()> job) { return std::thread(std::move(job)); }
 
 }  // namespace platform

@@ -36,6 +36,7 @@ size_t replay(const std::string& name, Target target) {
 TEST(FuzzReplayTest, WorldReader) { EXPECT_GT(replay("world", fuzzWorldReader), 10u); }
 TEST(FuzzReplayTest, ColorLoader) { EXPECT_GT(replay("colors", fuzzColorLoader), 5u); }
 TEST(FuzzReplayTest, Pipeline) { EXPECT_GT(replay("pipeline", fuzzPipeline), 10u); }
+TEST(FuzzReplayTest, Thumbnail) { EXPECT_GT(replay("thumbnail", fuzzThumbnail), 10u); }
 
 }  // namespace
 }  // namespace wldmap
