@@ -52,10 +52,10 @@ int runThumbnailer(const std::vector<std::string>& args,
     const BoxMeans thumbnail =
         blameOn(worldPath, [&] { return world.readThumbnail(colors, size); });
     blameOn(output, [&] {
-      writePngInPlace(outputFile, thumbnail.size().width, thumbnail.size().height,
-                      std::cref(thumbnail), [&](const std::string& warning) {
-                        reportWarning(err, output, warning);
-                      });
+      writePngOutput(outputFile, thumbnail.size().width, thumbnail.size().height,
+                     std::cref(thumbnail), [&](const std::string& warning) {
+                       reportWarning(err, output, warning);
+                     });
     });
   } catch (const Failure& failure) {
     reportFailure(err, failure);

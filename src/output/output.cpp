@@ -134,9 +134,9 @@ void saveFile(const std::string& path, const std::function<void(std::ostream&)>&
   file.commit();
 }
 
-void writePngInPlace(const std::string& path, uint32_t width, uint32_t height,
-                     const PaintBand& paintBand, const PngWarningHandler& onWarning) {
-  platform::InPlaceFile file(path, onWarning);
+void writePngOutput(const std::string& path, uint32_t width, uint32_t height,
+                    const PaintBand& paintBand, const PngWarningHandler& onWarning) {
+  platform::OutputFile file(path, onWarning);
   writeTo(file, width, height, paintBand, onWarning);
 }
 

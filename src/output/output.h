@@ -47,14 +47,13 @@ void savePng(const std::string& path, uint32_t width, uint32_t height,
 void saveFile(const std::string& path, const std::function<void(std::ostream&)>& write,
               const PngWarningHandler& onWarning);
 
-// Writes the PNG as writePng does into the file `path` itself, created when
-// missing, for a caller that reads back the very file it named: the new bytes
-// go after the old ones and replace them only once they are complete, so that
-// `path` holds either its old content or the whole PNG, whatever fails. Other
-// writers of `path` wait their turn. Throws PngError, platform::SystemError,
-// or what paintBand threw. A file this call made and could not remove again is named
-// to `onWarning`.
-void writePngInPlace(const std::string& path, uint32_t width, uint32_t height,
-                     const PaintBand& paintBand, const PngWarningHandler& onWarning);
+// Writes the PNG as writePng does to the output `path` a thumbnail service
+// named (see platform::OutputFile): into that very file where it is missing or
+// empty, else as savePng replaces a map; either way `path` holds its old
+// content or the whole PNG, whatever fails. Throws PngError,
+// platform::SystemError, or what paintBand threw. A file this call made and
+// could not remove again is named to `onWarning`.
+void writePngOutput(const std::string& path, uint32_t width, uint32_t height,
+                    const PaintBand& paintBand, const PngWarningHandler& onWarning);
 
 }  // namespace wldmap

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -171,6 +172,44 @@ void syncAndClose(intptr_t handle) {
 
 void closeQuietly(intptr_t handle) { ::close(static_cast<int>(handle)); }
 
+Made createUnnamed(const std::string& target, intptr_t& handle, int& error) {
+  error = 0;
+#ifdef O_TMPFILE
+  const int fd = ::open(folderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    handle = fd;
+    return Made::kMade;
+  }
+  // No such files here: a kernel before 3.11 takes the flag for O_DIRECTORY
+  // (EISDIR), a file system without them says EOPNOTSUPP.
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) error = errno;
+#endif
+  static_cast<void>(target);
+  static_cast<void>(handle);
+  return Made::kFailed;
+}
+
+Made linkUnnamed(intptr_t handle, const std::string& name, int& error) {
+  // The file's own entry in /proc names it without a path; linking it needs no
+  // privilege, unlike AT_EMPTY_PATH.
+  const std::string self = "/proc/self/fd/" + std::to_string(handle);
+  if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    return Made::kMade;
+  }
+  error = errno;
+  return error == EEXIST ? Made::kTaken : Made::kFailed;
+}
+
+intptr_t openOlder(const std::string& target) {
+  const int fd = ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat info;
+  if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 Made linkAs(const std::string& target, const std::string& name) {
   if (link(target.c_str(), name.c_str()) == 0) return Made::kMade;
   return errno == EEXIST ? Made::kTaken : Made::kFailed;
@@ -219,17 +258,16 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 
 }  // namespace
 
-intptr_t openForRewrite(const std::string& path, bool& created) {
+intptr_t openExisting(const std::string& path) {
   // Anything but a regular file is refused without opening it: a FIFO would
   // otherwise take the content, or wait for a reader.
   struct stat named;
   if (stat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) {
     throw SystemError(S_ISDIR(named.st_mode) ? "is a folder" : "is not a regular file");
   }
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  created = fd >= 0;
   // Not blocking, should it have become a FIFO since.
-  if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) return -1;
   if (fd < 0) throw SystemError(withReason("cannot open"));
   struct stat opened;
   if (fstat(fd, &opened) != 0) {
@@ -242,6 +280,16 @@ intptr_t openForRewrite(const std::string& path, bool& created) {
     throw SystemError("is not a regular file");
   }
   return fd;
+}
+
+std::string linkTarget(const std::string& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (!resolved) return path;
+  std::string target(resolved);
+  std::free(resolved);
+  return target;
 }
 
 void lockWhole(intptr_t handle) {
@@ -261,24 +309,13 @@ std::optional<uint64_t> sizeIfNamed(intptr_t handle, const std::string& path) {
   return static_cast<uint64_t>(opened.st_size);
 }
 
-bool isStillNamed(intptr_t handle, const std::string& path) {
-  return sizeIfNamed(handle, path).has_value();
-}
-
-void seekTo(intptr_t handle, uint64_t offset) {
-  if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max()) ||
-      lseek(static_cast<int>(handle), static_cast<off_t>(offset), SEEK_SET) < 0) {
-    throw SystemError(withReason("cannot write it"));
-  }
-}
-
 int syncHandle(intptr_t handle) { return syncFile(static_cast<int>(handle)); }
 
 size_t readAt(intptr_t handle, uint64_t offset, char* data, size_t size) {
   for (;;) {
     const ssize_t got = pread(static_cast<int>(handle), data, size, static_cast<off_t>(offset));
     if (got >= 0) return static_cast<size_t>(got);
-    if (errno != EINTR) throw SystemError(withReason("cannot write it"));
+    if (errno != EINTR) throw SystemError(withReason("cannot read it"));
   }
 }
 

@@ -223,6 +223,19 @@ void syncAndClose(intptr_t handle) {
 
 void closeQuietly(intptr_t handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
 
+// Every file Windows makes has a name: the save uses a named temporary file.
+Made createUnnamed(const std::string&, intptr_t&, int& error) {
+  error = 0;
+  return Made::kFailed;
+}
+
+Made linkUnnamed(intptr_t, const std::string&, int& error) {
+  error = ERROR_NOT_SUPPORTED;
+  return Made::kFailed;
+}
+
+intptr_t openOlder(const std::string&) { return -1; }
+
 // No second name is made: the older map cannot be taken back, nor need it be,
 // since a rename lasts once ReplaceFileW or MoveFileExW has made it.
 Made linkAs(const std::string&, const std::string&) { return Made::kFailed; }
@@ -278,7 +291,7 @@ int FolderOf::sync() const { return 0; }
 
 // Writing in place.
 
-intptr_t openForRewrite(const std::string& path, bool& created) {
+intptr_t openExisting(const std::string& path) {
   const std::wstring wide = filePath(path);
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -286,14 +299,13 @@ intptr_t openForRewrite(const std::string& path, bool& created) {
   }
   // Shared, so that another writer waits at the lock rather than failing here.
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  created = file != INVALID_HANDLE_VALUE;
-  if (!created && GetLastError() == ERROR_FILE_EXISTS) {
-    file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND) return -1;
+    throw SystemError("cannot open: " + reasonText(static_cast<int>(code)));
   }
-  if (file == INVALID_HANDLE_VALUE) throw SystemError(withReason("cannot open"));
   // Consoles (CON), pipes and other devices are not files on a disk.
   if (GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);
@@ -301,6 +313,9 @@ intptr_t openForRewrite(const std::string& path, bool& created) {
   }
   return reinterpret_cast<intptr_t>(file);
 }
+
+// A Windows output is replaced where it is named.
+std::string linkTarget(const std::string& path) { return path; }
 
 void lockWhole(intptr_t handle) {
   OVERLAPPED whole{};
@@ -322,10 +337,6 @@ std::optional<uint64_t> sizeIfNamed(intptr_t handle, const std::string&) {
   return static_cast<uint64_t>(info.EndOfFile.QuadPart);
 }
 
-bool isStillNamed(intptr_t, const std::string&) { return true; }
-
-void seekTo(intptr_t handle, uint64_t offset) { moveTo(reinterpret_cast<HANDLE>(handle), offset); }
-
 int syncHandle(intptr_t handle) {
   return FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) ? 0
                                                              : static_cast<int>(GetLastError());
@@ -336,7 +347,7 @@ size_t readAt(intptr_t handle, uint64_t offset, char* data, size_t size) {
   moveTo(file, offset);
   DWORD got = 0;
   if (!ReadFile(file, data, static_cast<DWORD>(std::min(size, kLargestCall)), &got, nullptr)) {
-    throw SystemError(withReason("cannot write it"));
+    throw SystemError(withReason("cannot read it"));
   }
   return got;
 }

@@ -122,76 +122,84 @@ class InputFileStream : public std::istream {
 // the folder's owner or root may replace. Nothing when there is no `target`.
 void checkReplaceable(const std::string& target);
 
-class HeldSignals;
-
 // A new file beside `target` that replaces `target` only when committed, so
 // `target` holds either its old content or the whole new one, also after a
-// power loss. Until it is committed or destroyed, SIGINT, SIGTERM, SIGHUP and
-// SIGQUIT (closing the console, Ctrl+C, on Windows) remove it before the process
-// ends.
+// power loss. Where the system has files without a name (Linux's O_TMPFILE),
+// the new file has none until it is whole and synced: it is linked into place
+// directly where there is no `target`, or through a name that lives only
+// between that link and the rename over `target`, so that even a kill leaves
+// nothing behind. Elsewhere it is a named temporary file, which SIGINT,
+// SIGTERM, SIGHUP and SIGQUIT (closing the console, Ctrl+C, on Windows) remove
+// before the process ends.
 class PendingFile {
  public:
-  // Creates the temporary file exclusively; the caller has checked with
-  // checkReplaceable, before anything was made, that `target` could be
-  // replaced at all. Throws SystemError. What goes wrong
-  // without failing the save goes to `onWarning`: a mode the file system
-  // cannot set, a file this object made and could not remove.
+  // Creates the new file; the caller has checked with checkReplaceable, before
+  // anything was made, that `target` could be replaced at all. Throws
+  // SystemError. What goes wrong without failing the save goes to
+  // `onWarning`: a mode the file system cannot set, a file this object made
+  // and could not remove.
   PendingFile(const std::string& target, const WarningHandler& onWarning);
-  // Removes the temporary file unless it was committed.
+  // Removes the new file unless it was committed.
   ~PendingFile();
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
 
-  // Appends bytes to the temporary file. Throws SystemError.
+  // Appends bytes to the new file. Throws SystemError.
   void write(const char* data, size_t size);
-  // Syncs the file, gives it the permissions of the file it replaces (where
-  // they differ, and where the file system has them), renames it over the
-  // target and syncs the folder; a folder that cannot be synced puts the older
-  // target back. Throws SystemError.
-  void commit();
+  // Gives the file the permissions of the file it replaces (where they
+  // differ, and where the file system has them), syncs it, puts it in the
+  // target's place and syncs the folder; a folder that cannot be synced puts
+  // the older target back (from its bytes, or from a second name where the
+  // new file had to be named). The clean-up signals are held from the moment
+  // the file takes the target's place until the folder is synced; with
+  // `signalsAfter`, one that came meanwhile is taken as having come after the
+  // run, so that the new content and an exit by a signal never go together.
+  // Throws SystemError.
+  void commit(bool signalsAfter = false);
 
  private:
+  // Puts the synced, unnamed file in the target's place.
+  void placeUnnamed(bool older);
+
   std::string target_;
   const WarningHandler& onWarning_;
-  std::string path_;
+  std::string path_;      // the named temporary file, or empty
   intptr_t handle_;
+  bool unnamed_ = false;  // the new file has no name
   bool committed_ = false;
 };
 
-// A file whose content is replaced through the handle it was opened with, for
-// a reader that reads back the very file it named. The new bytes are written
-// after the old ones, which stay as they were until the new content is
-// complete: a full disk or a file size limit shows before anything old is
-// touched. Writers of one file take turns.
-class InPlaceFile {
+// The output a thumbnail service names: whole or as it was, whatever fails.
+// Where it is missing, or empty (a file the service made and will read back),
+// there is nothing to lose: the new content goes into that very file, created
+// where missing as a PendingFile creates a file, and writers of one empty file
+// take turns. Where it holds something, it is replaced as a map is, through a
+// PendingFile beside the file it names (through a symbolic link, the file the
+// link names), keeping its permissions.
+class OutputFile {
  public:
-  // Opens `path`, creating it when missing (with the permissions the umask
-  // leaves), and waits until no other writer has it. Refuses anything but a
-  // regular file. While the object lives, the clean-up signals are held back,
-  // so that one ends the process only once the file is whole again. Throws
-  // SystemError.
-  InPlaceFile(const std::string& path, const WarningHandler& onWarning);
-  // Unless committed, the file as it was: cut back to its old bytes, or
-  // removed when this object made it. A file it made and cannot remove is
-  // named to `onWarning`.
-  ~InPlaceFile();
-  InPlaceFile(const InPlaceFile&) = delete;
-  InPlaceFile& operator=(const InPlaceFile&) = delete;
+  // Opens `path`, refusing anything but a regular file, and, where it is empty,
+  // waits until no other writer has it; a signal ends the wait, and the run,
+  // at once. Throws SystemError.
+  OutputFile(const std::string& path, const WarningHandler& onWarning);
+  // Unless committed, the output as it was: an empty file written into is cut
+  // back to nothing (as a clean-up signal also does meanwhile), a new file
+  // removed. A file it made and cannot remove is named to `onWarning`.
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
 
   // Writes the next bytes of the new content. Throws SystemError.
   void write(const char* data, size_t size);
-  // Moves the new content to the file's start and cuts the file after it.
-  // Throws SystemError.
+  // Makes the new content the output's, synced. Throws SystemError.
   void commit();
 
  private:
   const std::string path_;
   const WarningHandler& onWarning_;
-  const std::unique_ptr<HeldSignals> held_;  // first in, last out
-  intptr_t handle_ = -1;
-  uint64_t oldSize_ = 0;  // the old content, before the new one
+  std::unique_ptr<PendingFile> replacement_;  // where the output is missing or holds something
+  intptr_t handle_ = -1;                      // the empty output, written into
   uint64_t written_ = 0;
-  bool created_ = false;
   bool committed_ = false;
 };
 

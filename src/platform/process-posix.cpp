@@ -90,6 +90,7 @@ namespace {
 // held, read only by the handler; empty when unused.
 char temporaryPath[PATH_MAX];
 char copyPath[PATH_MAX];
+volatile sig_atomic_t cutDescriptor = -1;  // a file to cut back to nothing
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr size_t kCleanupCount = std::size(kCleanupSignals);
 struct sigaction previousActions[kCleanupCount];
@@ -98,6 +99,7 @@ bool watching = false;
 extern "C" void removeFilesAndDie(int signal) {
   if (temporaryPath[0] != '\0') unlink(temporaryPath);
   if (copyPath[0] != '\0') unlink(copyPath);
+  if (cutDescriptor >= 0) static_cast<void>(ftruncate(cutDescriptor, 0));
   // The action was reset to the default on entry (SA_RESETHAND) and the signal is
   // not blocked (SA_NODEFER), so raising it again ends the process with its status.
   raise(signal);
@@ -130,12 +132,11 @@ void withSignalsHeld(const std::function<void()>& step) {
   step();
 }
 
-bool watchFiles(const std::string& temporary, const std::string& copy) {
-  if (!keep(temporaryPath, temporary) || !keep(copyPath, copy)) {
-    unwatchFiles();
-    return false;
-  }
-  if (watching) return true;
+namespace {
+
+// Installs the handler for the clean-up signals the caller does not ignore.
+void installHandler() {
+  if (watching) return;
   struct sigaction action {};
   action.sa_handler = removeFilesAndDie;
   action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
@@ -146,11 +147,40 @@ bool watchFiles(const std::string& temporary, const std::string& copy) {
     if (previousActions[i].sa_handler != SIG_IGN) sigaction(kCleanupSignals[i], &action, nullptr);
   }
   watching = true;
+}
+
+}  // namespace
+
+bool watchFiles(const std::string& temporary, const std::string& copy) {
+  if (!keep(temporaryPath, temporary) || !keep(copyPath, copy)) {
+    unwatchFiles();
+    return false;
+  }
+  installHandler();
   return true;
+}
+
+void discardHeldSignals() {
+  sigset_t pending;
+  if (sigpending(&pending) != 0) return;
+  for (int signal : kCleanupSignals) {
+    if (!sigismember(&pending, signal)) continue;
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, signal);
+    const timespec now{};
+    sigtimedwait(&one, nullptr, &now);
+  }
+}
+
+void watchDescriptor(intptr_t handle) {
+  cutDescriptor = static_cast<sig_atomic_t>(handle);
+  installHandler();
 }
 
 void unwatchFiles() {
   temporaryPath[0] = copyPath[0] = '\0';
+  cutDescriptor = -1;
   if (!watching) return;
   watching = false;
   for (size_t i = 0; i < kCleanupCount; ++i) sigaction(kCleanupSignals[i], &previousActions[i], nullptr);

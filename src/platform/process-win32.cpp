@@ -140,6 +140,12 @@ bool watchFiles(const std::string& temporary, const std::string&) {
 
 void unwatchFiles() { pendingSet.store(false, std::memory_order_release); }
 
+// A console event gives the process no way back to a file it was writing.
+void watchDescriptor(intptr_t) {}
+
+// Console events wait for the held section on their own thread; none is pending.
+void discardHeldSignals() {}
+
 void openInBrowser(const std::string& path) {
   // ShellExecuteW's result is no handle: above 32 is success, at most 32 an error.
   const auto result = reinterpret_cast<intptr_t>(

@@ -1,9 +1,10 @@
-// The safe save and the rewrite in place, each written once over the seam's
-// calls. The save: a new file beside the target, synced, renamed over it, the
-// rename made durable, and the older target put back when it cannot be. The
-// rewrite: the new bytes after the old ones, moved to the start only once they
-// are all written and synced.
+// The safe save and the output a service names, each written once over the
+// seam's calls. The save: a new file beside the target (without a name until
+// it is whole, where the system allows), synced, put in the target's place,
+// the rename made durable, and the older target put back when it cannot be.
+// The output: written into where there is nothing to lose, else saved so.
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "platform/files.h"
@@ -31,12 +32,11 @@ std::string linkOlder(const std::string& target) {
                        [&target](const std::string& name) { return linkAs(target, name); });
 }
 
-// Renames `path` over `target`, first giving an older target a second name when
-// there is one; the name, or empty. From then on only that copy is removed by
-// a signal. Throws SystemError, with the copy removed.
-std::string replace(const std::string& path, const std::string& target, bool older,
+// Renames `path` over `target`; `backup` is the older target's second name, or
+// empty. From then on only that copy is removed by a signal. Returns
+// `backup`. Throws SystemError, with the copy removed.
+std::string replace(const std::string& path, const std::string& target, std::string backup,
                     const WarningHandler& onWarning) {
-  std::string backup = older ? linkOlder(target) : std::string();
   if (!backup.empty() && !watchFiles(path, backup)) {
     remove(backup, onWarning);
     backup.clear();
@@ -56,13 +56,21 @@ std::string replace(const std::string& path, const std::string& target, bool old
 
 PendingFile::PendingFile(const std::string& target, const WarningHandler& onWarning)
     : target_(target), onWarning_(onWarning), handle_(-1) {
+  int error = 0;
+  if (createUnnamed(target, handle_, error) == Made::kMade) {
+    unnamed_ = true;
+    return;
+  }
+  if (error != 0) {
+    throw SystemError("cannot create a temporary file beside it: " + reasonText(error));
+  }
   withSignalsHeld([this, &target] {
-    int error = 0;
-    path_ = firstFreeName(target, ".tmp", [this, &error](const std::string& name) {
-      return createNew(name, handle_, error);
+    int failed = 0;
+    path_ = firstFreeName(target, ".tmp", [this, &failed](const std::string& name) {
+      return createNew(name, handle_, failed);
     });
     if (path_.empty()) {
-      throw SystemError("cannot create a temporary file beside it: " + reasonText(error));
+      throw SystemError("cannot create a temporary file beside it: " + reasonText(failed));
     }
     watchFiles(path_, "");
   });
@@ -80,122 +88,236 @@ PendingFile::~PendingFile() {
 
 void PendingFile::write(const char* data, size_t size) { writeAll(handle_, data, size); }
 
-void PendingFile::commit() {
+namespace {
+
+// Closes a file just given the name `name`, which is removed again when the
+// close fails. Throws SystemError ("cannot write it").
+void closeNamed(intptr_t handle, const std::string& name, const WarningHandler& onWarning) {
+  if (const int error = closeHandle(handle)) {
+    remove(name, onWarning);
+    throw SystemError("cannot write it: " + reasonText(error));
+  }
+}
+
+// Puts the older target back from its bytes on `older`, after a replacement
+// its folder could not make durable: a new unnamed file, synced, with the
+// permissions the target has, renamed over it. Throws SystemError.
+void putBack(intptr_t older, const std::string& target, const WarningHandler& onWarning) {
+  intptr_t copy = -1;
+  int error = 0;
+  if (createUnnamed(target, copy, error) != Made::kMade) {
+    throw SystemError(reasonText(error != 0 ? error : EINVAL));
+  }
+  std::string name;
+  try {
+    std::vector<char> piece(size_t(1) << 20);
+    for (uint64_t at = 0;;) {
+      const size_t got = readAt(older, at, piece.data(), piece.size());
+      if (got == 0) break;
+      writeAll(copy, piece.data(), got);
+      at += got;
+    }
+    adoptPermissions(copy, target, onWarning);
+    if (const int failed = syncHandle(copy)) throw SystemError(reasonText(failed));
+    int failed = 0;
+    name = firstFreeName(target, ".tmp", [&](const std::string& n) {
+      return linkUnnamed(copy, n, failed);
+    });
+    if (name.empty()) throw SystemError(reasonText(failed));
+  } catch (const SystemError&) {
+    closeQuietly(copy);
+    throw;
+  }
+  closeNamed(copy, name, onWarning);
+  if (const int failed = renameOver(name, target)) {
+    remove(name, onWarning);
+    throw SystemError(reasonText(failed));
+  }
+}
+
+}  // namespace
+
+void PendingFile::placeUnnamed(bool older) {
+  int error = 0;
+  if (!older) {
+    // Nothing in the way: the file takes the target's name directly.
+    const Made made = linkUnnamed(handle_, target_, error);
+    if (made == Made::kMade) {
+      // Synced already: closing it can lose nothing.
+      closeQuietly(handle_);
+      handle_ = -1;
+      return;
+    }
+    if (made == Made::kFailed) throw SystemError("cannot write it: " + reasonText(error));
+    // Something took the name meanwhile: it is replaced as an older target is.
+  }
+  path_ = firstFreeName(target_, ".tmp", [this, &error](const std::string& name) {
+    return linkUnnamed(handle_, name, error);
+  });
+  if (path_.empty()) throw SystemError("cannot write it: " + reasonText(error));
+  // The name lives only from here to the rename; a signal removes it.
+  watchFiles(path_, "");
+  replaceWith(path_, target_);
+  path_.clear();
+  closeQuietly(handle_);
+  handle_ = -1;
+}
+
+void PendingFile::commit(bool signalsAfter) {
   // A replaced target keeps its permissions: a private map stays private.
   const bool older = adoptPermissions(handle_, target_, onWarning_);
-  const intptr_t handle = handle_;
-  handle_ = -1;
-  syncAndClose(handle);
-  const FolderOf folder(target_);
-  // Once renamed, the file is the target: no handler may remove it after that.
-  std::string backup;
-  withSignalsHeld([&] {
-    backup = replace(path_, target_, older, onWarning_);
-    committed_ = true;
-  });
-  const int error = folder.sync();
-  withSignalsHeld([&] {
-    // Not durable: the older target is put back, or, when there was none, the
-    // new one removed, so that the target is as it was before the run. An
-    // older target on a file system without hard links has no copy; the new
-    // one stays.
-    if (error != 0 && !backup.empty()) {
-      if (const int failed = renameOver(backup, target_)) {
-        onWarning_("cannot put the older map back from " + backup + ": " + reasonText(failed) +
-                   "; it is there still");
-      }
-    } else if (error != 0 && !older) {
-      remove(target_, onWarning_);
-    } else if (!backup.empty()) {
-      remove(backup, onWarning_);
+  if (unnamed_) {
+    if (const int error = syncHandle(handle_)) {
+      throw SystemError("cannot write it: " + reasonText(error));
     }
-    unwatchFiles();
-  });
+  } else {
+    const intptr_t handle = handle_;
+    handle_ = -1;
+    syncAndClose(handle);
+  }
+  const FolderOf folder(target_);
+  // The older target, should its folder not keep the rename: its bytes, held
+  // open where the new file has no name (a kill leaves no name behind); else,
+  // or where it is no regular file, a second name made just before.
+  const intptr_t olderBytes = unnamed_ && older ? openOlder(target_) : -1;
+  int error = 0;
+  try {
+    // From the rename on, the file is the target: no handler may remove it,
+    // and the rename is made durable before a signal may end the run.
+    withSignalsHeld([&] {
+      std::string backup;
+      if (unnamed_ && olderBytes != -1) {
+        placeUnnamed(true);
+      } else if (unnamed_ && !older) {
+        placeUnnamed(false);
+      } else {
+        backup = older ? linkOlder(target_) : std::string();
+        if (unnamed_) {
+          int failed = 0;
+          path_ = firstFreeName(target_, ".tmp", [this, &failed](const std::string& name) {
+            return linkUnnamed(handle_, name, failed);
+          });
+          if (path_.empty()) {
+            if (!backup.empty()) remove(backup, onWarning_);
+            throw SystemError("cannot write it: " + reasonText(failed));
+          }
+        }
+        backup = replace(path_, target_, backup, onWarning_);
+        path_.clear();
+        if (unnamed_) {
+          closeQuietly(handle_);  // synced already: closing it can lose nothing
+          handle_ = -1;
+        }
+      }
+      committed_ = true;
+      error = folder.sync();
+      // Not durable: the older target is put back, or, when there was none,
+      // the new one removed, so that the target is as it was before the run.
+      // An older target on a file system without hard links has no copy; the
+      // new one stays.
+      if (error != 0 && olderBytes != -1) {
+        try {
+          putBack(olderBytes, target_, onWarning_);
+        } catch (const SystemError& e) {
+          onWarning_(std::string("cannot put the older map back: ") + e.what());
+        }
+      } else if (error != 0 && !backup.empty()) {
+        if (const int failed = renameOver(backup, target_)) {
+          onWarning_("cannot put the older map back from " + backup + ": " +
+                     reasonText(failed) + "; it is there still");
+        }
+      } else if (error != 0 && !older) {
+        remove(target_, onWarning_);
+      } else if (!backup.empty()) {
+        remove(backup, onWarning_);
+      }
+      unwatchFiles();
+      if (signalsAfter && error == 0) discardHeldSignals();
+    });
+  } catch (const SystemError&) {
+    if (olderBytes != -1) closeQuietly(olderBytes);
+    throw;
+  }
+  if (olderBytes != -1) closeQuietly(olderBytes);
   if (error != 0) throw SystemError("cannot sync its folder: " + reasonText(error));
 }
 
-InPlaceFile::InPlaceFile(const std::string& path, const WarningHandler& onWarning)
-    : path_(path), onWarning_(onWarning), held_(std::make_unique<HeldSignals>()) {
-  // A writer that gave up removes a file it made; one that waited for it then
-  // holds a file nobody names, and opens the name again.
+OutputFile::OutputFile(const std::string& path, const WarningHandler& onWarning)
+    : path_(path), onWarning_(onWarning) {
+  // A writer that gave up on an empty output leaves it empty; one that wrote
+  // it while this one waited leaves something to lose, to be replaced.
   for (int attempt = 0;; ++attempt) {
-    bool created = false;
-    const intptr_t handle = openForRewrite(path, created);
+    const intptr_t handle = openExisting(path);
     std::optional<uint64_t> size;
-    try {
-      lockWhole(handle);
-      size = sizeIfNamed(handle, path);
-      if (size) seekTo(handle, *size);  // the new bytes go after the old ones
-    } catch (const SystemError&) {
+    if (handle != -1) {
+      try {
+        size = sizeIfNamed(handle, path);
+        if (size == uint64_t{0}) {
+          lockWhole(handle);
+          size = sizeIfNamed(handle, path);
+        }
+      } catch (const SystemError&) {
+        closeQuietly(handle);
+        throw;
+      }
+      if (size == uint64_t{0}) {
+        handle_ = handle;
+        // A clean-up signal cuts what was written back to nothing.
+        watchDescriptor(handle_);
+        return;
+      }
       closeQuietly(handle);
-      throw;
+      if (!size) {
+        if (attempt == 100) throw SystemError("cannot open: another program keeps replacing it");
+        continue;
+      }
     }
-    if (size) {
-      handle_ = handle;
-      created_ = created;
-      oldSize_ = *size;
-      return;
-    }
-    closeQuietly(handle);
-    if (attempt == 100) throw SystemError("cannot open: another program keeps replacing it");
+    // Missing, or holding something: a new file takes its place whole.
+    const std::string target = linkTarget(path);
+    checkReplaceable(target);
+    replacement_ = std::make_unique<PendingFile>(target, onWarning);
+    return;
   }
 }
 
-InPlaceFile::~InPlaceFile() {
+OutputFile::~OutputFile() {
   if (handle_ == -1) return;
-  if (!committed_) {
-    // Nothing old was touched: only the new bytes after the old ones go.
-    if (created_ && oldSize_ == 0) {
-      if (isStillNamed(handle_, path_)) {
-        if (const int error = removeFile(path_)) {
-          onWarning_("cannot remove the file it made: " + reasonText(error) +
-                     "; remove it by hand");
-        }
+  withSignalsHeld([this] {
+    if (!committed_ && written_ > 0) {
+      if (const int error = cutAt(handle_, 0)) {
+        onWarning_("cannot cut it back to its old content: " + reasonText(error));
       }
-    } else if (const int error = cutAt(handle_, oldSize_)) {
-      onWarning_("cannot cut it back to its old content: " + reasonText(error));
     }
-  }
+    unwatchFiles();
+  });
   closeQuietly(handle_);
 }
 
-void InPlaceFile::write(const char* data, size_t size) {
+void OutputFile::write(const char* data, size_t size) {
+  if (replacement_) return replacement_->write(data, size);
   writeAll(handle_, data, size);
   written_ += size;
 }
 
-void InPlaceFile::commit() {
-  if (oldSize_ > 0) {
-    // The old content is at stake from here on: the new one must be on the
-    // disk first, where a file system that writes back later (NFS) reports a
-    // full disk only now.
-    if (const int error = syncHandle(handle_)) {
-      throw SystemError("cannot write it: " + reasonText(error));
-    }
-    // The new content moves down over the old, a piece at a time; each piece
-    // is read whole before it is written, at an offset lower than its own.
-    std::vector<char> piece(size_t(1) << 20);
-    for (uint64_t done = 0; done < written_;) {
-      const size_t size = static_cast<size_t>(std::min<uint64_t>(piece.size(), written_ - done));
-      for (size_t got = 0; got < size;) {
-        const size_t n = readAt(handle_, oldSize_ + done + got, piece.data() + got, size - got);
-        if (n == 0) throw SystemError("cannot write it: it was cut meanwhile");
-        got += n;
-      }
-      seekTo(handle_, done);
-      writeAll(handle_, piece.data(), size);
-      done += size;
-    }
+void OutputFile::commit() {
+  // A signal that comes while the new content takes effect is taken as having
+  // come after the run: the status never says killed over a new thumbnail.
+  if (replacement_) {
+    replacement_->commit(true);
+    committed_ = true;
+    return;
   }
-  if (const int error = cutAt(handle_, written_)) {
+  if (const int error = syncHandle(handle_)) {
     throw SystemError("cannot write it: " + reasonText(error));
   }
-  committed_ = true;
-  const intptr_t handle = handle_;
+  withSignalsHeld([this] {
+    unwatchFiles();
+    committed_ = true;
+    discardHeldSignals();
+  });
+  // Synced already: closing it can lose nothing.
+  closeQuietly(handle_);
   handle_ = -1;
-  if (const int error = closeHandle(handle)) {
-    throw SystemError("cannot write it: " + reasonText(error));
-  }
 }
 
 }  // namespace platform

@@ -49,7 +49,17 @@ void withSignalsHeld(const std::function<void()>& step);
 // signals held.
 bool watchFiles(const std::string& temporary, const std::string& copy);
 
-// No file is removed by a signal any more. Call it with the signals held.
+// Takes a clean-up signal that came while the signals were held as having come
+// once the run was over: it ends nothing. Call it with the signals held, once
+// the work they were held for is done.
+void discardHeldSignals();
+
+// From now on, until unwatchFiles(), a clean-up signal cuts the file open on
+// `handle` back to nothing before the process ends (POSIX; nothing on
+// Windows).
+void watchDescriptor(intptr_t handle);
+
+// No file is removed or cut by a signal any more. Call it with the signals held.
 void unwatchFiles();
 
 // This process's number, which makes its temporary names its own.
@@ -80,6 +90,21 @@ inline std::string firstFreeName(const std::string& base, const char* kind,
 // gets (the umask decides); its handle in `handle`. kFailed leaves the
 // system's error code in `error`.
 Made createNew(const std::string& path, intptr_t& handle, int& error);
+
+// Creates a file without a name in the folder of `target`, for writing, with
+// the permissions a new file gets: until linkUnnamed names it, nothing is left
+// of it when the process ends, however it ends. kFailed with `error` 0 where
+// the system or the file system has no such files.
+Made createUnnamed(const std::string& target, intptr_t& handle, int& error);
+
+// Gives the unnamed file on `handle` the name `name`: kTaken when `name` exists
+// already, kFailed (with the system's `error`) otherwise.
+Made linkUnnamed(intptr_t handle, const std::string& name, int& error);
+
+// The older `target`, opened for reading so that its bytes can be put back
+// after it has been replaced; -1 when it is no regular file or cannot be
+// opened.
+intptr_t openOlder(const std::string& target);
 
 // Writes all of `data` at the handle's position, going on after a signal.
 // Throws SystemError ("cannot write it").
@@ -129,34 +154,32 @@ class FolderOf {
   intptr_t handle_;
 };
 
-// The calls a rewrite in place is made of, one system's each.
+// The calls an output written into is made of, one system's each.
 
-// Opens `path` for reading and writing, creating it when missing (`created`),
-// with the permissions the umask leaves. Throws SystemError: "is a folder" and
-// "is not a regular file" for anything but a regular file, which is refused
-// without waiting on it, and "cannot open" with the system's reason.
-intptr_t openForRewrite(const std::string& path, bool& created);
+// Opens the existing `path` for reading and writing; -1 when there is none.
+// Throws SystemError: "is a folder" and "is not a regular file" for anything
+// but a regular file, which is refused without waiting on it, and "cannot
+// open" with the system's reason.
+intptr_t openExisting(const std::string& path);
+
+// The file `path` names: through a symbolic link, the file the link names;
+// else `path` itself.
+std::string linkTarget(const std::string& path);
 
 // Waits until no other writer holds the whole file, then holds it until the
-// handle is closed; a file system without locks goes unlocked. Throws
-// SystemError ("cannot open").
+// handle is closed; a file system without locks goes unlocked. A signal ends
+// the wait as it ends any other. Throws SystemError ("cannot open").
 void lockWhole(intptr_t handle);
 
 // The size of the file open on `handle`, when `path` still names it; none when
 // another program has removed or replaced it meanwhile.
 std::optional<uint64_t> sizeIfNamed(intptr_t handle, const std::string& path);
 
-// Whether `path` still names the file open on `handle`.
-bool isStillNamed(intptr_t handle, const std::string& path);
-
-// Moves the handle's position to `offset`. Throws SystemError ("cannot write it").
-void seekTo(intptr_t handle, uint64_t offset);
-
 // Syncs the file on `handle` to the disk: 0, or the system's error code.
 int syncHandle(intptr_t handle);
 
 // Reads up to `size` bytes at `offset`; 0 only at the file's end. Throws
-// SystemError ("cannot write it").
+// SystemError ("cannot read it").
 size_t readAt(intptr_t handle, uint64_t offset, char* data, size_t size);
 
 // Cuts (or extends) the file to `size` bytes: 0, or the system's error code.

@@ -419,7 +419,7 @@ TEST_F(EndToEndTest, ThumbnailIsTheScaledMapWrittenInPlace) {
   writeFile(dir / "small.wld", smallWorld("Small"));
   fs::create_directory(dir / "cache");
   const std::string output = dir / "cache/thumb.png";
-  writeFile(output, "made by the service");
+  writeFile(output, "");  // made by the service, which reads it back
 #ifndef _WIN32
   // A second name for the service's file sees the thumbnail: the very file.
   fs::create_hard_link(output, dir / "same-file");
@@ -445,6 +445,18 @@ TEST_F(EndToEndTest, ThumbnailIsTheScaledMapWrittenInPlace) {
   }
   EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"--thumbnail", "1", "small.wld", output}).status);
   EXPECT_EQ(thumbnailOf(kSmallWorldPixels, 1, 1), pixels(output));
+  // The colour file's warnings are for a person; a service gets none.
+  writeFile(dir / "tilecolors.txt", "1 2 3 4 5 oops");
+  const Result quiet = runTool(dir.path(), dir / "wldmap", {"--thumbnail", "3", "small.wld", output});
+  EXPECT_EQ(0, quiet.status);
+  EXPECT_EQ("", quiet.err);
+#ifndef _WIN32
+  // Through a symbolic link, the file the link names gets the thumbnail.
+  fs::create_symlink("cache/thumb.png", dir / "link.png");
+  EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"--thumbnail", "4", "small.wld", "link.png"}).status);
+  EXPECT_TRUE(fs::is_symlink(dir / "link.png"));
+  EXPECT_EQ(kSmallWorldPixels, pixels(output));
+#endif
 }
 
 // Usage errors say how to call it; failures are one error line; either way the
@@ -475,7 +487,7 @@ TEST_F(FailureTest, ThumbnailFailuresLeaveTheOutputAsItWas) {
     expectFailure({"--thumbnail", "128", "missing.wld", output}, "missing.wld", "cannot open");
   }
   expectFailure({"--thumbnail", "128", "w.wld", "no/such/folder.png"}, "no/such/folder.png",
-                "cannot open");
+                "No such file or directory");
   EXPECT_EQ("as it was", readFile(dir / "thumb.png"));
   EXPECT_EQ(before, listDir(dir.path()));
   // Anything but a regular file is refused at once: a FIFO without a reader
@@ -502,8 +514,8 @@ TEST_F(FailureTest, ThumbnailFailuresLeaveTheOutputAsItWas) {
   EXPECT_EQ("as it was", readFile(dir / "thumb.png"));
   if (access("/usr/bin/strace", X_OK) == 0) {
     const Result full =
-        runUnderStrace(dir.path(), {"-qq", "-o", "/dev/null", "-P", dir / "thumb.png", "-e",
-                                    "trace=write", "-e", "inject=write:error=ENOSPC:when=1"},
+        runUnderStrace(dir.path(), {"-qq", "-o", "/dev/null", "-e", "trace=write", "-e",
+                                    "inject=write:error=ENOSPC:when=1"},
                        {"--thumbnail", "300", "noisy.wld", "thumb.png"});
     EXPECT_EQ(2, full.status);
     EXPECT_EQ("error: thumb.png: cannot write it: No space left on device\n", full.err);
@@ -594,8 +606,8 @@ TEST_F(FailureTest, FailedReadsAreErrorsNotEnds) {
   }
 }
 
-// The save as the system sees it: the temporary file is opened once, exclusively,
-// synced before it is renamed over the map, and the folder is synced after. The
+// The save as the system sees it: the new file is made without a name, synced,
+// named only then and renamed over the map, and the folder is synced after. The
 // unknown-wall lines go out in one write, not one each.
 TEST_F(EndToEndTest, SaveOpensOnceSyncsAndRenames) {
   if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace";
@@ -603,7 +615,8 @@ TEST_F(EndToEndTest, SaveOpensOnceSyncsAndRenames) {
   writeFile(dir / "w.wld", encodeWorld(header("Home", 40, 25), cells));
   writeFile(dir / "Home.png", "the old map");
   const Result r = runUnderStrace(
-      dir.path(), {"-o", dir / "trace", "-e", "trace=openat,open,fsync,rename,write"}, {"w.wld"});
+      dir.path(), {"-o", dir / "trace", "-e", "trace=openat,open,fsync,linkat,rename,write"},
+      {"w.wld"});
   ASSERT_EQ(0, r.status) << r.err;
   std::istringstream trace(readFile(dir / "trace"));
   std::vector<std::string> events;  // what happened to the temporary file and the folder
@@ -612,14 +625,15 @@ TEST_F(EndToEndTest, SaveOpensOnceSyncsAndRenames) {
   for (std::string line; std::getline(trace, line);) {
     const std::string result = line.substr(line.rfind("= ") + 2);
     if (line.rfind("write(1,", 0) == 0) ++stdoutWrites;
-    if (line.find(".tmp") != std::string::npos && line.rfind("open", 0) == 0) {
-      EXPECT_NE(std::string::npos, line.find("O_EXCL")) << line;
+    if (line.find("O_TMPFILE") != std::string::npos && line.rfind("open", 0) == 0) {
       tmpFd = result;
-      events.push_back("open tmp");
+      events.push_back("open unnamed");
     } else if (line.find("O_DIRECTORY") != std::string::npos) {
       folderFd = result;
     } else if (!tmpFd.empty() && line.rfind("fsync(" + tmpFd + ")", 0) == 0) {
-      events.push_back("sync tmp");
+      events.push_back("sync");
+    } else if (line.rfind("linkat(", 0) == 0 && line.find("Home.png.tmp") != std::string::npos) {
+      events.push_back("name");
     } else if (line.rfind("rename(", 0) == 0) {
       events.push_back("rename");
       tmpFd.clear();  // closed by now; the folder may get the same number
@@ -627,14 +641,16 @@ TEST_F(EndToEndTest, SaveOpensOnceSyncsAndRenames) {
       events.push_back("sync folder");
     }
   }
-  EXPECT_EQ((std::vector<std::string>{"open tmp", "sync tmp", "rename", "sync folder"}), events);
+  EXPECT_EQ((std::vector<std::string>{"open unnamed", "sync", "name", "rename", "sync folder"}),
+            events);
   EXPECT_LT(stdoutWrites, 50);  // 24 kB of warnings go out in buffer-sized writes
   EXPECT_EQ(1000, std::count(r.out.begin(), r.out.end(), 'U'));
 }
 
 // A file manager's sandbox gives a thumbnailer the world, the output's folder
-// and the installed tree: it opens nothing else to write, makes, renames and
-// removes nothing, and writes nothing on standard output.
+// and the installed tree: it writes only a file without a name in that folder,
+// linked as the output once whole; it renames and removes nothing, and writes
+// nothing on standard output.
 TEST_F(EndToEndTest, ThumbnailWritesItsOutputAndNothingElse) {
   if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace";
   writeFile(dir / "w.wld", noisyWorld("Home", 300, 200));
@@ -651,11 +667,17 @@ TEST_F(EndToEndTest, ThumbnailWritesItsOutputAndNothingElse) {
                         line.find("O_RDWR") != std::string::npos ||
                         line.find("O_CREAT") != std::string::npos;
     if (line.find("open") != std::string::npos && writes) {
-      EXPECT_NE(std::string::npos, line.find("\"" + output + "\"")) << line;
-      ++outputs;
+      const bool unnamed =
+          line.find("\"" + dir.path() + "/\", O_WRONLY|O_CLOEXEC|O_TMPFILE") != std::string::npos;
+      EXPECT_TRUE(unnamed || line.find("\"" + output + "\"") != std::string::npos) << line;
+      outputs += unnamed;
     }
     const size_t space = line.find(' ');
     const std::string call = line.substr(space + 1, line.find('(') - space - 1);
+    if (call == "linkat") {
+      EXPECT_NE(std::string::npos, line.find("\"" + output + "\", AT_SYMLINK_FOLLOW) = 0")) << line;
+      continue;
+    }
     for (const char* changes : {"rename", "unlink", "mkdir", "link", "symlink", "chmod", "fchmod"}) {
       EXPECT_NE(0u, call.find(changes)) << line;  // and their ...at forms
     }
@@ -1016,6 +1038,50 @@ TEST_F(EndToEndTest, SignalDuringTheSaveLeavesNothingBehind) {
       }
     }
   }
+}
+
+// A thumbnail: a signal during the write ends the run and leaves the output as
+// it was (an older one, the service's empty file, none); one while the new
+// content takes effect is taken as after it, so the status is 0 exactly when
+// the output is the new thumbnail. A run waiting for another writer of its
+// empty output ends at once on a signal.
+TEST_F(EndToEndTest, SignalDuringAThumbnailLeavesTheOutputAsItWasOrWholeAndSaysWhich) {
+  if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace";
+  writeFile(dir / "w.wld", noisyWorld("Home", 300, 200));
+  ASSERT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"--thumbnail", "200", "w.wld", "new.png"}).status);
+  const std::string made = readFile(dir / "new.png");
+  fs::remove(dir / "new.png");
+  const std::tuple<const char*, const char*, int> rows[] = {
+      {"an older thumbnail", "write", 128 + SIGTERM}, {"an older thumbnail", "rename", 0},
+      {"", "write", 128 + SIGTERM},                   {"", "fsync", 128 + SIGTERM},
+      {nullptr, "write", 128 + SIGTERM},              {nullptr, "linkat", 0}};
+  for (const auto& [before, call, status] : rows) {
+    if (before) writeFile(dir / "t.png", before);
+    const std::string at = std::string(call) + ":signal=SIGTERM:when=1";
+    const Result r = runUnderStrace(
+        dir.path(), {"-qq", "-o", "/dev/null", "-e", std::string("trace=") + call, "-e",
+                     "inject=" + at},
+        {"--thumbnail", "200", "w.wld", "t.png"});
+    SCOPED_TRACE(at + " over " + (before ? "\"" + std::string(before) + "\"" : "nothing"));
+    EXPECT_EQ(status, r.status) << r.err;
+    if (status == 0) {
+      EXPECT_TRUE(readFile(dir / "t.png") == made);
+    } else if (before) {
+      EXPECT_EQ(before, readFile(dir / "t.png"));
+    }
+    EXPECT_EQ(before || status == 0 ? 2u : 1u, listDir(dir.path()).size());  // and w.wld
+    fs::remove(dir / "t.png");
+  }
+  writeFile(dir / "t.png", "");
+  const Result waited = runProcess(
+      "/bin/bash", "bash",
+      {"-c", "flock t.png sleep 600 & holder=$!; '" + std::string(WLDMAP_EXE) +
+                 "' --thumbnail 16 w.wld t.png & tool=$!; (sleep 20; kill -KILL $tool) & "
+                 "for i in $(seq 400); do grep -q -- '->' /proc/locks && break; sleep 0.05; done; "
+                 "kill -TERM $tool; wait $tool; status=$?; kill $holder; exit $status"},
+      dir.path());
+  EXPECT_EQ(128 + SIGTERM, waited.status) << waited.err;
+  EXPECT_EQ("", readFile(dir / "t.png"));
 }
 #endif
 

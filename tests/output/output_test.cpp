@@ -227,10 +227,10 @@ TEST(OutputTest, PaintingThatFailsLeavesNoFile) {
     noise.paint(top, rows, out);
   };
   writeFile(dir / "thumb.png", "the old thumbnail");
-  EXPECT_THROW(writePngInPlace(dir / "thumb.png", 2000, 1000, failingLate, noWarnings),
+  EXPECT_THROW(writePngOutput(dir / "thumb.png", 2000, 1000, failingLate, noWarnings),
                std::runtime_error);
   EXPECT_EQ("the old thumbnail", readFile(dir / "thumb.png"));
-  EXPECT_THROW(writePngInPlace(dir / "new.png", 2000, 1000, failingLate, noWarnings),
+  EXPECT_THROW(writePngOutput(dir / "new.png", 2000, 1000, failingLate, noWarnings),
                std::runtime_error);
   EXPECT_EQ((std::vector<std::string>{"thumb.png"}), listDir(dir.path()));
 }
