@@ -257,8 +257,13 @@ void replaceWith(const std::string& path, const std::string& target) {
   }
   BOOL replaced = old && ReplaceFileW(map.c_str(), temporary.c_str(), nullptr,
                                       REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
-  // No older map (or it went meanwhile): the temporary file is simply renamed.
-  if (!replaced && (!old || GetLastError() == ERROR_FILE_NOT_FOUND)) {
+  // No older map (or it went meanwhile), or another writer's replacement took
+  // its place while this one ran (ERROR_UNABLE_TO_MOVE_REPLACEMENT: the older
+  // map is gone, the new one still has its temporary name): the temporary file
+  // is simply renamed.
+  const DWORD failed = replaced ? 0 : GetLastError();
+  if (!replaced && (!old || failed == ERROR_FILE_NOT_FOUND ||
+                    failed == ERROR_UNABLE_TO_MOVE_REPLACEMENT)) {
     replaced = MoveFileExW(temporary.c_str(), map.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   }
