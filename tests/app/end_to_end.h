@@ -58,13 +58,37 @@ inline Result runUnderStrace(const std::string& cwd, const std::vector<std::stri
   return runProcess("/bin/bash", "sh", all, cwd);
 }
 
+// The built tool and its colours, copied once into a folder of the system's
+// temporary folder that every user may enter: a checkout in a folder others
+// cannot enter (/root is 0700, so are many homes) keeps them from the build
+// tree. Removed when the tests end.
+inline const std::string& toolForEveryone() {
+  struct Copy {
+    std::string folder = (fs::temp_directory_path() / "wldmap-tool-XXXXXX").string();
+    std::string tool;
+    Copy() {
+      if (!mkdtemp(folder.data())) return;
+      fs::permissions(folder, fs::perms(0755));
+      tool = folder + "/wldmap";
+      fs::copy_file(WLDMAP_EXE, tool);
+      fs::copy_file(fs::path(WLDMAP_EXE).parent_path() / "tilecolors.txt", folder + "/tilecolors.txt");
+      fs::permissions(tool, fs::perms(0755));
+      fs::permissions(folder + "/tilecolors.txt", fs::perms(0644));
+    }
+    ~Copy() { fs::remove_all(folder); }
+  };
+  static const Copy copy;
+  return copy.tool;
+}
+
 // Runs the built tool in `cwd` as an ordinary user, who may neither open every
-// folder nor replace every file: dropped to nobody where the suite runs as
-// root, as the suite's own user otherwise. Every folder on the way must let
-// nobody through.
+// folder nor replace every file: dropped to nobody (from a copy of the tool
+// nobody can reach) where the suite runs as root, as the suite's own user
+// otherwise. Every folder on the way to `cwd` must let nobody through.
 inline Result runAsOrdinaryUser(const std::string& cwd, const std::vector<std::string>& args) {
   if (geteuid() != 0) return runProcess(WLDMAP_EXE, WLDMAP_EXE, args, cwd);
-  std::vector<std::string> all{"--reuid=65534", "--regid=65534", "--clear-groups", WLDMAP_EXE};
+  std::vector<std::string> all{"--reuid=65534", "--regid=65534", "--clear-groups",
+                               toolForEveryone()};
   all.insert(all.end(), args.begin(), args.end());
   return runProcess("/usr/bin/setpriv", "setpriv", all, cwd);
 }
