@@ -15,7 +15,10 @@
   const colors = world.colors;
   const signed = (byte) => (byte > 127 ? byte - 256 : byte);
 
-  let flags, types, walls, liquids;  // one byte a cell each, column by column
+  // The cells, column by column: their flags (1 a tile, 2 lava) two bits a
+  // cell, four cells a byte; their tile type, wall and liquid a byte each.
+  let flagBits, types, walls, liquids;
+  const flagsOf = (i) => (flagBits[i >> 2] >> ((i & 3) << 1)) & 3;
   let tiles = [];                    // { x0, y0, w, h, canvas }
   let layers = { background: true, walls: true, tiles: true, liquids: true };
   let table = null;                  // the composited colour of each kind of cell
@@ -63,7 +66,7 @@
   function colorOf(t, shown, i, y) {
     const wall = walls[i];
     const under = shown.walls && wall >= 1 && wall < KNOWN_WALLS ? wall + 2 : depthOf(y);
-    const f = flags[i];
+    const f = flagsOf(i);
     const tile = f & 1 ? types[i] : 256;
     const liquid = liquids[i] === 0 ? 0 : f & 2 ? 2 : 1;
     return t[(under * 257 + tile) * 3 + liquid];
@@ -83,7 +86,7 @@
         for (let r = 0; r < rows; ++r) {
           const i = column + r;
           let c = colorOf(t, layers, i, y0 + top + r);
-          if (found >= 0 && !((flags[i] & 1) && types[i] === found)) {
+          if (found >= 0 && !((flagsOf(i) & 1) && types[i] === found)) {
             c = (c & 0xff000000) | (((c >>> 2) & 0x3f3f3f) + ((c >>> 3) & 0x1f1f1f));
           }
           out[(top + r) * stride + x] = c;
@@ -93,20 +96,24 @@
   }
 
   // Paints every canvas of the map anew: after the layers or the find change.
-  // One band's pixels, reused for every band so that painting leaves nothing
-  // behind for the collector.
-  let band = null;
-  function repaint() {
+  // Paints every part of the map anew, after the layers or the find change:
+  // each into pixels of its own, made an image the browser keeps once (a
+  // canvas drawn from would be kept twice), the old image let go. A newer
+  // repaint makes an older one stop.
+  let painting = 0;
+  async function repaint() {
+    const generation = ++painting;
     table = buildTable(layers);
-    band = band || new ImageData(Math.min(TILE, W), Math.min(BAND, H));
-    const pixels32 = new Uint32Array(band.data.buffer);
     for (const tile of tiles) {
-      const ctx = tile.canvas.getContext("2d");
-      for (let top = 0; top < tile.h; top += BAND) {
-        const rows = Math.min(BAND, tile.h - top);
-        paintInto(pixels32, tile.x0, tile.y0 + top, tile.w, rows, true, band.width);
-        ctx.putImageData(band, 0, top, 0, 0, tile.w, rows);
+      const image = new ImageData(tile.w, tile.h);
+      paintInto(new Uint32Array(image.data.buffer), tile.x0, tile.y0, tile.w, tile.h, true);
+      const bitmap = await createImageBitmap(image);
+      if (generation !== painting) {
+        bitmap.close();
+        return;
       }
+      if (tile.image) tile.image.close();
+      tile.image = bitmap;
     }
     draw();
   }
@@ -145,7 +152,8 @@
       const ex = Math.min(tile.w, Math.ceil((canvas.width - left) / zoom) - tile.x0);
       const ey = Math.min(tile.h, Math.ceil((canvas.height - top) / zoom) - tile.y0);
       if (ex <= sx || ey <= sy) continue;
-      screen.drawImage(tile.canvas, sx, sy, ex - sx, ey - sy,
+      if (!tile.image) continue;
+      screen.drawImage(tile.image, sx, sy, ex - sx, ey - sy,
                        left + (tile.x0 + sx) * zoom, top + (tile.y0 + sy) * zoom,
                        (ex - sx) * zoom, (ey - sy) * zoom);
     }
@@ -218,13 +226,13 @@
   function cellAt(x, y) {
     if (!isReady || !Number.isInteger(x) || !Number.isInteger(y) || x < 0 || y < 0 || x >= W || y >= H) return null;
     const i = x * H + y;
-    const active = (flags[i] & 1) === 1;
+    const active = (flagsOf(i) & 1) === 1;
     return {
       active,
       type: active ? signed(types[i]) : null,
       wall: signed(walls[i]),
       liquid: liquids[i],
-      lava: liquids[i] !== 0 && (flags[i] & 2) === 2,
+      lava: liquids[i] !== 0 && (flagsOf(i) & 2) === 2,
     };
   }
 
@@ -251,9 +259,9 @@
   function cellsOfType(type) {
     const byte = type & 255;
     let count = 0;
-    for (let i = 0; i < flags.length; ++i) if ((flags[i] & 1) && types[i] === byte) ++count;
+    for (let i = 0; i < types.length; ++i) if ((flagsOf(i) & 1) && types[i] === byte) ++count;
     const found = new Uint32Array(count);
-    for (let i = 0, n = 0; n < count; ++i) if ((flags[i] & 1) && types[i] === byte) found[n++] = i;
+    for (let i = 0, n = 0; n < count; ++i) if ((flagsOf(i) & 1) && types[i] === byte) found[n++] = i;
     return found;
   }
 
@@ -314,8 +322,8 @@
     if (!counted) {
       const tilesBy = new Float64Array(256), wallsBy = new Float64Array(256);
       let water = 0, lava = 0;
-      for (let i = 0; i < flags.length; ++i) {
-        const f = flags[i];
+      for (let i = 0; i < types.length; ++i) {
+        const f = flagsOf(i);
         if (f & 1) ++tilesBy[types[i]];
         ++wallsBy[walls[i]];
         if (liquids[i] !== 0) f & 2 ? ++lava : ++water;
@@ -412,6 +420,7 @@
     element.textContent = "";  // its memory can go
     if (texts.length !== 4) throw new Error("the page's cells are damaged (not four planes)");
     // Each plane decoded into an array of its own: nothing is copied.
+    let flags;
     [flags, types, walls, liquids] = await Promise.all(texts.map(async (text) => {
       const stream = new Blob([base64Bytes(text)]).stream().pipeThrough(new DecompressionStream("deflate-raw"));
       const plane = new Uint8Array(await new Response(stream).arrayBuffer());
@@ -422,14 +431,13 @@
     for (const plane of [flags, types, walls, liquids]) {
       for (let i = H; i < cells; ++i) plane[i] ^= plane[i - H];
     }
+    // Two bits a cell are all the flags take; the byte a cell goes.
+    flagBits = new Uint8Array(Math.ceil(cells / 4));
+    for (let i = 0; i < cells; ++i) flagBits[i >> 2] |= (flags[i] & 3) << ((i & 3) << 1);
     tiles = [];
     for (let y0 = 0; y0 < H; y0 += TILE) {
       for (let x0 = 0; x0 < W; x0 += TILE) {
-        const tile = { x0, y0, w: Math.min(TILE, W - x0), h: Math.min(TILE, H - y0), canvas: document.createElement("canvas") };
-        tile.canvas.width = tile.w;
-        tile.canvas.height = tile.h;
-        if (!tile.canvas.getContext("2d")) throw new TooLarge("This browser cannot paint a map this large.");
-        tiles.push(tile);
+        tiles.push({ x0, y0, w: Math.min(TILE, W - x0), h: Math.min(TILE, H - y0), image: null });
       }
     }
   }
@@ -547,9 +555,8 @@
       isReady = true;
       resize();
       restoreFromAddress();
-      table = buildTable(layers);
       buildLegend();
-      repaint();
+      await repaint();
       showFound();
       wire();
       draw();

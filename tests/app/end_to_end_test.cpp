@@ -1097,13 +1097,16 @@ TEST_F(EndToEndTest, SignalDuringAThumbnailLeavesTheOutputAsItWasOrWholeAndSaysW
   writeFile(dir / "t.png", "");
   const Result waited = runProcess(
       "/bin/bash", "bash",
-      {"-c", "flock t.png sleep 600 & holder=$!; '" + std::string(WLDMAP_EXE) +
+      {"-c", "flock t.png sh -c 'touch held; exec sleep 600' & holder=$!; "
+                 "until [ -e held ]; do sleep 0.05; done; '" + std::string(WLDMAP_EXE) +
                  "' --thumbnail 16 w.wld t.png & tool=$!; (sleep 20; kill -KILL $tool) & "
-                 "for i in $(seq 400); do grep -q -- '->' /proc/locks && break; sleep 0.05; done; "
+                 "inode=$(stat -c %i t.png); for i in $(seq 400); do "
+                 "grep -q -- \"-> FLOCK .*:$inode \" /proc/locks && break; sleep 0.05; done; "
                  "kill -TERM $tool; wait $tool; status=$?; kill $holder; exit $status"},
       dir.path());
   EXPECT_EQ(128 + SIGTERM, waited.status) << waited.err;
   EXPECT_EQ("", readFile(dir / "t.png"));
+  fs::remove(dir / "held");
 }
 #endif
 
