@@ -457,6 +457,11 @@ TEST_F(EndToEndTest, ThumbnailIsTheScaledMapWrittenInPlace) {
   EXPECT_TRUE(fs::is_symlink(dir / "link.png"));
   EXPECT_EQ(kSmallWorldPixels, pixels(output));
 #endif
+  // A world taller than one run of cells (4096): each run painted at its rows.
+  writeFile(dir / "tall.wld", mixedWorld("Tall", 3, 5000));
+  ASSERT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"tall.wld"}).status);
+  EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"--thumbnail", "5000", "tall.wld", "t.png"}).status);
+  EXPECT_EQ(pixels(dir / "Tall.png"), pixels(dir / "t.png"));
 }
 
 // Usage errors say how to call it; failures are one error line; either way the
@@ -726,6 +731,11 @@ TEST_F(EndToEndTest, ReplacedMapKeepsItsPermissionsAndANewOneFollowsTheUmask) {
   if (getuid() == 0) {
     EXPECT_EQ(special, before);
   }
+  // Also where only those bits differ from a new file's mode (2644, umask 022).
+  fs::permissions(dir / "Home.png", fs::perms(02644));
+  const fs::perms setGroup = fs::status(dir / "Home.png").permissions();
+  EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}, "umask 022").status);
+  EXPECT_EQ(setGroup, fs::status(dir / "Home.png").permissions());
   // A temporary file an earlier process of the same number left behind is not
   // the run's: the save takes the next name, and leaves that file alone.
   fs::permissions(dir / "Home.png", fs::perms::owner_read | fs::perms::owner_write);
@@ -813,6 +823,13 @@ TEST_F(FailureTest, FolderThatCannotBeSyncedIsLeftAsItWas) {
     EXPECT_EQ(older ? "the old map" : "", readFile(dir / "Home.png"));
     fs::remove(dir / "Home.png");
   }
+  // A file system that cannot sync files or folders at all (EINVAL) has
+  // nothing more to make durable: the map is saved.
+  const Result unsynced = runUnderStrace(dir.path(), {"-qq", "-o", "/dev/null", "-e", "trace=fsync",
+                                                      "-e", "inject=fsync:error=EINVAL"},
+                                         {"w.wld"});
+  EXPECT_EQ(0, unsynced.status) << unsynced.err;
+  EXPECT_EQ(kSmallWorldPixels, pixels(dir / "Home.png"));
 }
 
 // What an ordinary user may do in folders the user does not own. A map of
@@ -840,6 +857,14 @@ TEST_F(FailureTest, FoldersOfOtherUsersAsAnOrdinaryUser) {
     ASSERT_EQ(0, chown((dir / "shared").c_str(), 65534, 65534));
     EXPECT_EQ(0, runAsOrdinaryUser(dir / "shared", {"w.wld"}).status);
     EXPECT_EQ(kSmallWorldPixels, pixels(dir / "shared/Home.png"));
+    // Root may replace another user's map in a sticky folder a third user
+    // owns; an ordinary user may in a shared folder without the sticky bit.
+    ASSERT_EQ(0, chown((dir / "shared").c_str(), 2, 2));
+    ASSERT_EQ(0, chown((dir / "shared/Home.png").c_str(), 1, 1));
+    EXPECT_EQ(0, runTool(dir / "shared", WLDMAP_EXE, {"w.wld"}).status);
+    fs::permissions(dir / "shared", fs::perms(0777));
+    ASSERT_EQ(0, chown((dir / "shared/Home.png").c_str(), 1, 1));
+    EXPECT_EQ(0, runAsOrdinaryUser(dir / "shared", {"w.wld"}).status);
   }
   fs::create_directory(dir / "drop");
   writeFile(dir / "drop/w.wld", smallWorld("Home"));

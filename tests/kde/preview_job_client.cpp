@@ -31,8 +31,13 @@ int main(int argc, char** argv) {
                  qPrintable(KIO::PreviewJob::availablePlugins().join(QLatin1Char(' '))));
     return 2;
   }
-  const int size = std::atoi(argv[1]);
-  KIO::PreviewJob* job = KIO::filePreview(items, QSize(size, size), &plugins);
+  // SIZE, or WIDTHxHEIGHT for a request that is not square.
+  int width = 0, height = 0;
+  if (std::sscanf(argv[1], "%dx%d", &width, &height) < 2) height = width;
+  KIO::PreviewJob* job = KIO::filePreview(items, QSize(width, height), &plugins);
+  // Not square: uncached, so that the plugin is asked for that very size (a
+  // cached preview is asked for at the square size of its cache).
+  if (width != height) job->setScaleType(KIO::PreviewJob::Scaled);
   int wrong = 0, answered = 0;
   QElapsedTimer clock;
   clock.start();

@@ -62,4 +62,8 @@ for size in 128 256; do
     fail "a process of the job crashed"
   fi
 done
+# A request that is not square is answered at its larger side.
+"$root/prefix/bin/wldmap" --thumbnail 256 "$worlds/wide.wld" "$root/wide.256x128.png"
+"$client" 256x128 "$worlds/wide.wld=$root/wide.256x128.png" 2>"$root/client.err" ||
+  fail "the preview at 256 x 128 is not the thumbnail at 256: $(grep -v XDG_RUNTIME "$root/client.err")"
 echo "previews through KIO's preview job: ok"
