@@ -423,6 +423,15 @@ TEST(ThumbnailProviderTest, UnreadableStreamsGiveAFailingResultAndNoBitmap) {
   // Reads stay within the size the stream reports, whatever may follow.
   EXPECT_EQ(S_OK, thumbnailOfBytes(world + std::string(1 << 20, '\x01'), world.size(), 96,
                                    world.size()));
+  // A stream handed over away from its start is read from its start.
+  FailingStream away(world, SIZE_MAX, world.size());
+  LARGE_INTEGER middle;
+  middle.QuadPart = LONGLONG(world.size() / 2);
+  away.Seek(middle, STREAM_SEEK_SET, nullptr);
+  IThumbnailProvider* fresh = newProvider();
+  ASSERT_NE(nullptr, fresh);
+  EXPECT_EQ(S_OK, thumbnail(fresh, &away, 96, nullptr));
+  fresh->Release();
   EXPECT_TRUE(FAILED(thumbnailOfBytes("", SIZE_MAX)));                        // empty
   EXPECT_TRUE(FAILED(thumbnailOfBytes(world.substr(0, world.size() - 1), SIZE_MAX)));  // cut
   for (size_t failAt : {size_t(0), size_t(50), world.size() / 2, world.size() - 1}) {
