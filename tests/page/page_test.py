@@ -27,7 +27,9 @@ if browser.missing():
     print(f"needs Debian's chromium and chromium-driver: no {browser.missing()}")
     sys.exit(77)
 WLDMAP, GENSAMPLE = sys.argv[1], sys.argv[2]
-HOSTILE = "</script><script>alert(1)</script><img src=x onerror=alert(2)>"
+# Ends a script element by any spelling the HTML tokenizer takes ("</script>", and
+# "</script" then a space), and would add an element if taken for HTML.
+HOSTILE = "</script><script>alert(1)</script><img src=x onerror=alert(2)></script x"
 
 # A world with every kind of cell: signed types (with and without extra values),
 # no tile, known and unknown walls, water and lava of several amounts; the
