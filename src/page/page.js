@@ -72,11 +72,10 @@
     return t[(under * 257 + tile) * 3 + liquid];
   }
 
-  // Paints the rectangle of w x h cells at (x0, y0) into `out`, rows `stride`
-  // pixels apart, column by column within each band of rows so that the cells
-  // are read in their own order; cells not of the found type are dimmed when
-  // `dim`.
-  function paintInto(out, x0, y0, w, h, dim, stride = w) {
+  // Paints the rectangle of w x h cells at (x0, y0) into `out`, row by row,
+  // column by column within each band of rows so that the cells are read in
+  // their own order; cells not of the found type are dimmed when `dim`.
+  function paintInto(out, x0, y0, w, h, dim) {
     const t = table;
     const found = dim && finding ? finding.type & 255 : -1;
     for (let top = 0; top < h; top += BAND) {
@@ -89,7 +88,7 @@
           if (found >= 0 && !((flagsOf(i) & 1) && types[i] === found)) {
             c = (c & 0xff000000) | (((c >>> 2) & 0x3f3f3f) + ((c >>> 3) & 0x1f1f1f));
           }
-          out[(top + r) * stride + x] = c;
+          out[(top + r) * w + x] = c;
         }
       }
     }

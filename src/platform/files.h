@@ -158,8 +158,12 @@ class PendingFile {
   void commit(bool signalsAfter = false);
 
  private:
-  // Puts the synced, unnamed file in the target's place.
-  void placeUnnamed(bool older);
+  // Gives the synced, unnamed file the target's name; false when something
+  // took that name meanwhile. Throws SystemError.
+  bool linkAsTarget();
+  // Gives the synced, unnamed file a temporary name beside the target (in
+  // path_); removes `backup` when it cannot. Throws SystemError.
+  void nameUnnamed(const std::string& backup);
 
   std::string target_;
   const WarningHandler& onWarning_;
@@ -195,7 +199,6 @@ class OutputFile {
   void commit();
 
  private:
-  const std::string path_;
   const WarningHandler& onWarning_;
   std::unique_ptr<PendingFile> replacement_;  // where the output is missing or holds something
   intptr_t handle_ = -1;                      // the empty output, written into

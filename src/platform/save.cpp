@@ -137,30 +137,26 @@ void putBack(intptr_t older, const std::string& target, const WarningHandler& on
 
 }  // namespace
 
-void PendingFile::placeUnnamed(bool older) {
+bool PendingFile::linkAsTarget() {
   int error = 0;
-  if (!older) {
-    // Nothing in the way: the file takes the target's name directly.
-    const Made made = linkUnnamed(handle_, target_, error);
-    if (made == Made::kMade) {
-      // Synced already: closing it can lose nothing.
-      closeQuietly(handle_);
-      handle_ = -1;
-      return;
-    }
-    if (made == Made::kFailed) throw SystemError("cannot write it: " + reasonText(error));
-    // Something took the name meanwhile: it is replaced as an older target is.
-  }
+  const Made made = linkUnnamed(handle_, target_, error);
+  if (made == Made::kFailed) throw SystemError("cannot write it: " + reasonText(error));
+  if (made == Made::kTaken) return false;
+  // Synced already: closing it can lose nothing.
+  closeQuietly(handle_);
+  handle_ = -1;
+  return true;
+}
+
+void PendingFile::nameUnnamed(const std::string& backup) {
+  int error = 0;
   path_ = firstFreeName(target_, ".tmp", [this, &error](const std::string& name) {
     return linkUnnamed(handle_, name, error);
   });
-  if (path_.empty()) throw SystemError("cannot write it: " + reasonText(error));
-  // The name lives only from here to the rename; a signal removes it.
-  watchFiles(path_, "");
-  replaceWith(path_, target_);
-  path_.clear();
-  closeQuietly(handle_);
-  handle_ = -1;
+  if (path_.empty()) {
+    if (!backup.empty()) remove(backup, onWarning_);
+    throw SystemError("cannot write it: " + reasonText(error));
+  }
 }
 
 void PendingFile::commit(bool signalsAfter) {
@@ -185,23 +181,13 @@ void PendingFile::commit(bool signalsAfter) {
     // From the rename on, the file is the target: no handler may remove it,
     // and the rename is made durable before a signal may end the run.
     withSignalsHeld([&] {
-      std::string backup;
-      if (unnamed_ && olderBytes != -1) {
-        placeUnnamed(true);
-      } else if (unnamed_ && !older) {
-        placeUnnamed(false);
-      } else {
-        backup = older ? linkOlder(target_) : std::string();
-        if (unnamed_) {
-          int failed = 0;
-          path_ = firstFreeName(target_, ".tmp", [this, &failed](const std::string& name) {
-            return linkUnnamed(handle_, name, failed);
-          });
-          if (path_.empty()) {
-            if (!backup.empty()) remove(backup, onWarning_);
-            throw SystemError("cannot write it: " + reasonText(failed));
-          }
-        }
+      // The older target's second name, where its bytes are not held open.
+      std::string backup = older && olderBytes == -1 ? linkOlder(target_) : std::string();
+      // An unnamed file takes the target's name directly where nothing is in
+      // the way; else it is named beside it, for the name to live only until
+      // the rename.
+      if (!(unnamed_ && !older && linkAsTarget())) {
+        if (unnamed_) nameUnnamed(backup);
         backup = replace(path_, target_, backup, onWarning_);
         path_.clear();
         if (unnamed_) {
@@ -243,7 +229,7 @@ void PendingFile::commit(bool signalsAfter) {
 }
 
 OutputFile::OutputFile(const std::string& path, const WarningHandler& onWarning)
-    : path_(path), onWarning_(onWarning) {
+    : onWarning_(onWarning) {
   // A writer that gave up on an empty output leaves it empty; one that wrote
   // it while this one waited leaves something to lose, to be replaced.
   for (int attempt = 0;; ++attempt) {
