@@ -248,29 +248,40 @@ Made linkAs(const std::string&, const std::string&) { return Made::kFailed; }
 void replaceWith(const std::string& path, const std::string& target) {
   const std::wstring temporary = filePath(path);
   const std::wstring map = filePath(target);
-  const DWORD attributes = GetFileAttributesW(map.c_str());
-  const bool old = attributes != INVALID_FILE_ATTRIBUTES &&
-                   (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-  const bool readOnly = old && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-  if (readOnly && !SetFileAttributesW(map.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY))) {
-    throw SystemError(withReason("cannot replace it"));
+  // Another writer replacing the same file at this moment makes Windows deny
+  // access for a moment: the replacement is tried again, for a second at most.
+  for (int attempt = 0;; ++attempt) {
+    const DWORD attributes = GetFileAttributesW(map.c_str());
+    const bool old = attributes != INVALID_FILE_ATTRIBUTES &&
+                     (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    const bool readOnly = old && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly &&
+        !SetFileAttributesW(map.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY))) {
+      throw SystemError(withReason("cannot replace it"));
+    }
+    BOOL replaced = old && ReplaceFileW(map.c_str(), temporary.c_str(), nullptr,
+                                        REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+    // No older map (or it went meanwhile), or another writer's replacement took
+    // its place while this one ran (ERROR_UNABLE_TO_MOVE_REPLACEMENT: the older
+    // map is gone, the new one still has its temporary name): the temporary
+    // file is simply renamed.
+    const DWORD failed = replaced ? 0 : GetLastError();
+    if (!replaced && (!old || failed == ERROR_FILE_NOT_FOUND ||
+                      failed == ERROR_UNABLE_TO_MOVE_REPLACEMENT)) {
+      replaced = MoveFileExW(temporary.c_str(), map.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    }
+    const DWORD code = GetLastError();
+    // Read-only again: the new map, or the old one when it stays.
+    if (readOnly) SetFileAttributesW(map.c_str(), attributes);
+    if (replaced) return;
+    const bool contended = code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION ||
+                           code == ERROR_UNABLE_TO_REMOVE_REPLACED;
+    if (!contended || attempt == 50) {
+      throw SystemError("cannot replace it: " + reasonText(static_cast<int>(code)));
+    }
+    Sleep(20);
   }
-  BOOL replaced = old && ReplaceFileW(map.c_str(), temporary.c_str(), nullptr,
-                                      REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
-  // No older map (or it went meanwhile), or another writer's replacement took
-  // its place while this one ran (ERROR_UNABLE_TO_MOVE_REPLACEMENT: the older
-  // map is gone, the new one still has its temporary name): the temporary file
-  // is simply renamed.
-  const DWORD failed = replaced ? 0 : GetLastError();
-  if (!replaced && (!old || failed == ERROR_FILE_NOT_FOUND ||
-                    failed == ERROR_UNABLE_TO_MOVE_REPLACEMENT)) {
-    replaced = MoveFileExW(temporary.c_str(), map.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  }
-  const DWORD code = GetLastError();
-  // Read-only again: the new map, or the old one when it stays.
-  if (readOnly) SetFileAttributesW(map.c_str(), attributes);
-  if (!replaced) throw SystemError("cannot replace it: " + reasonText(static_cast<int>(code)));
 }
 
 int renameOver(const std::string& path, const std::string& target) {
