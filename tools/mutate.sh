@@ -10,12 +10,17 @@
 #   killed     NAME: by TEST           the suite noticed it
 #   SURVIVED   NAME: ERROR             it did not
 #   equivalent NAME: REASON            marked so in the list, not run
+#   killed     NAME: by TEST (not by the named one)
+#                                      the test the list names let it through
 #   STALE      NAME: WHY               its text is gone from the source (the list
 #                                      needs mending)
 #   linux mutants: K killed, S survived, E equivalent
 #   windows mutants: K killed, S survived, E equivalent
 #
 #   bash tools/mutate.sh [MUTANTS_FILE] [NAME ...]
+# Each mutant is first given to the test its entry names as its killer, alone;
+# only when that test passes (or none is named) is the rest of the suite run,
+# the quick tests first, so that a sweep takes minutes, not an hour.
 # Exit status 0 only when no mutant survived and none is stale.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -28,15 +33,15 @@ jobs=$(nproc)
 
 # The list: blocks of "key value" lines separated by blank lines; # starts a
 # comment line. Each mutant goes to the build that compiles its file.
-names=() files=() errors=() froms=() tos=() equals=()
-name='' file='' error='' from='' to='' equal=''
+names=() files=() errors=() froms=() tos=() equals=() killers=()
+name='' file='' error='' from='' to='' equal='' killer=''
 flush() {
   if [ -n "$name" ] &&
      { [ ${#only[@]} -eq 0 ] || [[ " ${only[*]} " == *" $name "* ]]; }; then
     names+=("$name") files+=("$file") errors+=("$error") froms+=("$from") tos+=("$to")
-    equals+=("$equal")
+    equals+=("$equal") killers+=("$killer")
   fi
-  name='' file='' error='' from='' to='' equal=''
+  name='' file='' error='' from='' to='' equal='' killer=''
 }
 while IFS= read -r line || [ -n "$line" ]; do
   case "$line" in
@@ -49,6 +54,7 @@ while IFS= read -r line || [ -n "$line" ]; do
     to\ *) to=${line#to } ;;
     to) to='' ;;
     equivalent\ *) equal=${line#equivalent } ;;
+    killer\ *) killer=${line#killer } ;;
     *) echo "$list: cannot read the line: $line" >&2; exit 2 ;;
   esac
 done <"$list"
@@ -61,7 +67,33 @@ restore() { if [ -n "$target" ]; then cat "$saved" >"$target"; target=''; fi; }
 trap 'restore; rm -f "$saved"' EXIT
 trap 'exit 130' INT TERM
 
-killed=0 survived=0 equivalent=0 stale=0 failed=0
+killed=0 survived=0 equivalent=0 stale=0 failed=0 moved=0
+# A test name (letters, digits, dots, underscores) as a ctest pattern that
+# matches it alone.
+exact() { printf '^%s$' "${1//./\\.}"; }
+# The first test that failed in a ctest log; skipped ones are listed above it.
+first_failed() {
+  sed -n '/tests FAILED:/,$ s/^[[:space:]]*[0-9]* - \(.*\) (.*)$/\1/p' | head -n 1
+}
+# Runs the build's tests, the killer named (if any) alone first, then the quick
+# ones, then the slow ones, and prints the first that failed, or nothing.
+run_tests() {
+  local killer=$1 log
+  if [ -n "$killer" ] && [ -n "${known[$killer]:-}" ]; then
+    log=$(ctest --test-dir "$build" -R "$(exact "$killer")" --timeout 120 2>&1) ||
+      { first_failed <<<"$log"; return; }
+  fi
+  local batch
+  for batch in "-E $slow" "-R $slow"; do
+    # shellcheck disable=SC2086 # the batch is an option and its pattern
+    log=$(timeout 900 ctest --test-dir "$build" -j "$jobs" --timeout 120 --stop-on-failure \
+            --no-tests=ignore $batch 2>&1) && continue
+    local first
+    first=$(first_failed <<<"$log")
+    echo "${first:-a test that did not finish}"
+    return
+  done
+}
 # Decodes a mutant's text: \n is a line break, \\ a backslash.
 decode() { printf '%b' "$1"; }
 
@@ -96,16 +128,12 @@ run_mutant() {
   if ! cmake --build "$build" -j "$jobs" >/dev/null 2>&1; then
     verdict="by the build"
   else
-    local log
-    log=$(timeout 900 ctest --test-dir "$build" -j "$jobs" --timeout 120 --stop-on-failure 2>&1)
-    if [ $? -eq 0 ]; then
-      verdict=''
-    else
-      # The first of the tests that failed; skipped ones are listed above them.
-      verdict="by $(sed -n '/tests FAILED:/,$ s/^[[:space:]]*[0-9]* - \(.*\) (.*)$/\1/p' <<<"$log" |
-                    head -n 1)"
-      [ "$verdict" = "by " ] && verdict="by a test that did not finish"
+    verdict=$(run_tests "${killers[$i]}")
+    if [ -n "$verdict" ] && [ -n "${killers[$i]}" ] && [ "$verdict" != "${killers[$i]}" ]; then
+      verdict="$verdict (not by the named ${killers[$i]})"
+      moved=$((moved + 1))
     fi
+    [ -z "$verdict" ] || verdict="by $verdict"
   fi
   restore
   # Run as root, a mutant that renames over its output once replaced /dev/null
@@ -121,6 +149,24 @@ run_mutant() {
     printf 'SURVIVED   %s: %s\n' "$name" "$error"
     survived=$((survived + 1))
   fi
+}
+
+# From the run without mutants: the tests of $build by name (known) and a
+# pattern of those that took a second or more (slow).
+declare -A known
+slow=''
+timings() {
+  known=() slow=''
+  local test runs cost
+  while read -r test runs cost; do
+    [ "$test" = --- ] && break
+    known[$test]=1
+    if awk -v c="$cost" 'BEGIN { exit !(c >= 1) }'; then
+      slow+="${slow:+|}$(exact "$test")"
+    fi
+  done <"$build/Testing/Temporary/CTestCostData.txt"
+  # No test is slow: the second batch then matches nothing.
+  [ -n "$slow" ] || slow='^$'
 }
 
 # Runs every mutant of one build ("linux" or "windows") and prints its counts.
@@ -139,12 +185,14 @@ sweep() {
       { echo "the tree does not build" >&2; failed=1; return; }
     ctest --test-dir "$build" -j "$jobs" --timeout 300 >/dev/null ||
       { echo "the linux suite fails without any mutant; mend that first" >&2; failed=1; return; }
+    timings
   else
     build=build-mutate-windows
     # Builds the tree and runs its suite once, which must pass.
     export WINEPREFIX=$(pwd)/$build/wine
     bash tools/build-windows.sh --test --out "$build" >/dev/null ||
       { echo "the Windows build or its suite fails without any mutant" >&2; failed=1; return; }
+    timings
     # One Wine server for the sweep; it is stopped on the way out with the rest.
     source tools/wine-session.sh
     trap 'restore; rm -f "$saved"; wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
@@ -164,4 +212,5 @@ sweep() {
 sweep linux
 sweep windows
 [ "$stale" -eq 0 ] || echo "stale: $stale (their text is no longer in the source)"
+[ "$moved" -eq 0 ] || echo "killed by another test than the list names: $moved (mend their killer lines)"
 [ "$failed" -eq 0 ] && [ "$stale" -eq 0 ]
