@@ -11,6 +11,10 @@
 #include "support/image.h"
 #include "support/tempdir.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace wldmap {
 namespace {
 
@@ -167,6 +171,51 @@ TEST(OutputTest, ReplacesAnExistingFile) {
   savePng(dir / "map.png", 3, 2, painterOf(image), noWarnings);
   EXPECT_EQ(image.pixels, decodePng(readFile(dir / "map.png")).pixels);
 }
+
+#ifdef _WIN32
+// Points every import of `from` by this program at `to`; false when it has none.
+bool redirectImport(void* from, void* to) {
+  auto* base = reinterpret_cast<uint8_t*>(GetModuleHandleW(nullptr));
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+  bool found = false;
+  for (auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); module->Name;
+       ++module) {
+    for (auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
+         slot->u1.Function != 0; ++slot) {
+      if (slot->u1.Function != reinterpret_cast<ULONG_PTR>(from)) continue;
+      DWORD was = 0;
+      VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &was);
+      slot->u1.Function = reinterpret_cast<ULONG_PTR>(to);
+      VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, was, &was);
+      found = true;
+    }
+  }
+  return found;
+}
+
+decltype(&MoveFileExW) realMove = nullptr;
+DWORD movedWith = 0;
+BOOL WINAPI recordMove(LPCWSTR from, LPCWSTR to, DWORD flags) {
+  movedWith = flags;
+  return realMove(from, to, flags);
+}
+
+// A new map is renamed into place written through: after a power cut, a map the
+// run called done is there.
+TEST(OutputTest, NewMapIsRenamedIntoPlaceWrittenThrough) {
+  realMove = reinterpret_cast<decltype(&MoveFileExW)>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "MoveFileExW")));
+  ASSERT_TRUE(redirectImport(reinterpret_cast<void*>(realMove), reinterpret_cast<void*>(&recordMove)));
+  TempDir dir;
+  const Image image = pattern(3, 2);
+  savePng(dir / "map.png", 3, 2, painterOf(image), noWarnings);
+  redirectImport(reinterpret_cast<void*>(&recordMove), reinterpret_cast<void*>(realMove));
+  EXPECT_EQ(DWORD(MOVEFILE_WRITE_THROUGH), movedWith & MOVEFILE_WRITE_THROUGH);
+  EXPECT_EQ(image.pixels, decodePng(readFile(dir / "map.png")).pixels);
+}
+#endif
 
 TEST(OutputTest, FailedRenameLeavesTheTargetAndNoTemporaryFile) {
   TempDir dir;
