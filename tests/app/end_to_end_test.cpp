@@ -739,15 +739,21 @@ TEST_F(EndToEndTest, ReplacedMapKeepsItsPermissionsAndANewOneFollowsTheUmask) {
   EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}, "umask 022").status);
   EXPECT_EQ(setGroup, fs::status(dir / "Home.png").permissions());
   // A temporary file an earlier process of the same number left behind is not
-  // the run's: the save takes the next name, and leaves that file alone.
+  // the run's: the save takes the next name, and leaves that file alone; also
+  // where the new file is made with its name (no unnamed files).
   fs::permissions(dir / "Home.png", fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}, "echo left > Home.png.tmp$$-0").status);
-  EXPECT_EQ(kSmallWorldPixels, pixels(dir / "Home.png"));
-  const std::vector<std::string> left = listDir(dir.path());
-  ASSERT_EQ(3u, left.size());
-  EXPECT_EQ(0u, left[1].find("Home.png.tmp"));
-  EXPECT_EQ("left\n", readFile(dir / left[1]));
-  fs::remove(dir / left[1]);
+  for (const bool named : {false, true}) {
+    const auto args = named ? std::vector<std::string>{WLDMAP_EXE, "w.wld"}
+                            : std::vector<std::string>{"w.wld"};
+    EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, args, "echo left > Home.png.tmp$$-0",
+                         named ? WLDMAP_NO_UNNAMED : WLDMAP_EXE).status);
+    EXPECT_EQ(kSmallWorldPixels, pixels(dir / "Home.png"));
+    const std::vector<std::string> left = listDir(dir.path());
+    ASSERT_EQ(3u, left.size());
+    EXPECT_EQ(0u, left[1].find("Home.png.tmp"));
+    EXPECT_EQ("left\n", readFile(dir / left[1]));
+    fs::remove(dir / left[1]);
+  }
   fs::remove(dir / "Home.png");
   EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}, "umask 027").status);
   EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
@@ -1068,15 +1074,18 @@ TEST_F(EndToEndTest, SignalDuringTheSaveLeavesNothingBehind) {
       {SIGINT, "INT"}, {SIGTERM, "TERM"}, {SIGHUP, "HUP"}, {SIGQUIT, "QUIT"}};
   for (const auto& [signal, name] : signals) {
     for (const char* call : {"fsync", "rename"}) {
-      for (const bool ignored : {false, true}) {
+      // Ignored or not, on a file system with or without unnamed files.
+      for (const int way : {0, 1, 2, 3}) {
+        const bool ignored = way & 1, named = way & 2;
         if (ignored && signal == SIGQUIT) continue;
         writeFile(dir / "Home.png", "the old map");
         const std::string at = std::string(call) + ":signal=SIG" + name + ":when=1";
-        const Result r = runUnderStrace(
-            dir.path(), {"-qq", "-o", "/dev/null", "-e", std::string("trace=") + call, "-e",
-                         "inject=" + at},
-            {"w.wld"}, std::string(ignored ? "trap '' " : "trap - ") + name);
-        SCOPED_TRACE(at + (ignored ? ", ignored" : ""));
+        std::vector<std::string> options{"-qq", "-o", "/dev/null", "-e",
+                                         std::string("trace=") + call, "-e", "inject=" + at};
+        if (named) options.push_back(WLDMAP_NO_UNNAMED);
+        const Result r = runUnderStrace(dir.path(), options, {"w.wld"},
+                                        std::string(ignored ? "trap '' " : "trap - ") + name);
+        SCOPED_TRACE(at + (ignored ? ", ignored" : "") + (named ? ", named" : ""));
         EXPECT_EQ(ignored ? 0 : 128 + signal, r.status) << r.err;
         EXPECT_EQ((std::vector<std::string>{"Home.png", "w.wld"}), listDir(dir.path()));
         if (ignored || std::string(call) == "rename") {

@@ -74,8 +74,10 @@ struct Scenario {
   std::vector<std::string> args;
   std::string output;
   std::optional<std::string> before;  // none: the output is missing
+  bool named = false;  // on a file system without unnamed files
 };
 const Scenario kMap{{"w.wld"}, "Home.png", "an older map"};
+const Scenario kMapNamed{{"w.wld"}, "Home.png", "an older map", true};
 const Scenario kThumbnails[] = {
     {{"--thumbnail", "512", "w.wld", "t.png"}, "t.png", "an older thumbnail"},
     {{"--thumbnail", "512", "w.wld", "t.png"}, "t.png", ""},
@@ -168,6 +170,7 @@ ProcessResult runTool(const std::string& run, const std::string& trace, const Sc
   std::vector<std::string> args{"-s", "KILL", "30", "/usr/bin/strace", "-f", "-qq", "-y",
                                 "-o", trace};
   args.insert(args.end(), strace.begin(), strace.end());
+  if (scenario.named) args.push_back(WLDMAP_NO_UNNAMED);
   args.push_back(WLDMAP_EXE);
   args.insert(args.end(), scenario.args.begin(), scenario.args.end());
   return runProcess("/usr/bin/timeout", "timeout", args, run);
@@ -269,7 +272,7 @@ std::vector<std::string> sweep(const Scenario& scenario) {
       }
     }
   }
-  std::cout << scenario.output << (scenario.before ? scenario.before->empty() ? " (empty)" : " (older)"
+  std::cout << scenario.output << (scenario.named ? ", named" : "") << (scenario.before ? scenario.before->empty() ? " (empty)" : " (older)"
                                                    : " (missing)")
             << ": " << runs << " runs, " << injected << " injected a fault; " << written
             << " wrote the whole output, " << refused
@@ -286,7 +289,9 @@ std::vector<std::string> sweep(const Scenario& scenario) {
 
 TEST(FaultInjectionTest, EveryFailedCallEndsInTheMapOrInAnErrorWithTheOldMapKept) {
   if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace";
-  for (const std::string& fault : sweep(kMap)) ADD_FAILURE() << fault;
+  for (const Scenario& scenario : {kMap, kMapNamed}) {
+    for (const std::string& fault : sweep(scenario)) ADD_FAILURE() << fault;
+  }
 }
 
 // The same rule for a thumbnail: over an older one, into the empty file a
