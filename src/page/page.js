@@ -94,7 +94,6 @@
     }
   }
 
-  // Paints every canvas of the map anew: after the layers or the find change.
   // Paints every part of the map anew, after the layers or the find change:
   // each into pixels of its own, made an image the browser keeps once (a
   // canvas drawn from would be kept twice), the old image let go. A newer
