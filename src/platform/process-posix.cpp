@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -186,16 +187,83 @@ void unwatchFiles() {
   for (size_t i = 0; i < kCleanupCount; ++i) sigaction(kCleanupSignals[i], &previousActions[i], nullptr);
 }
 
+std::string browserTarget(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  // The page exists by now: its real path, else the path made absolute.
+  fs::path full = fs::canonical(path, error);
+  if (error) full = fs::absolute(path, error);
+  if (error) throw SystemError("cannot start a browser: " + error.message());
+  static const char hex[] = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (const char c : full.string()) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || std::strchr("-._~/", c)) {
+      url += c;
+    } else {
+      url += '%';
+      url += hex[byte >> 4];
+      url += hex[byte & 15];
+    }
+  }
+  return url;
+}
+
+namespace {
+
+// Has the opener's child close every descriptor above standard error, whatever
+// opened it and with or without close-on-exec.
+void closeTheRest(posix_spawn_file_actions_t& actions) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
+  if (!WLDMAP_PORTABLE) {
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    return;
+  }
+#endif
+  const long open = sysconf(_SC_OPEN_MAX);
+  const long limit = open < 0 ? 1024 : std::min(open, 1L << 16);
+  for (int fd = 3; fd < limit; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1) posix_spawn_file_actions_addclose(&actions, fd);
+  }
+}
+
+}  // namespace
+
 void openInBrowser(const std::string& path) {
+  const std::string url = browserTarget(path);
+  // The browser xdg-open may start belongs to the user, not to this run: its
+  // own session, so that no hangup of the run's terminal reaches it; every
+  // signal at its default and none blocked; the null device for its standard
+  // streams, so that neither a pipe reading the run's output nor the terminal
+  // waits for it; no other descriptor of the run.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, every;
+  sigemptyset(&none);
+  sigfillset(&every);
+  sigdelset(&every, SIGKILL);
+  sigdelset(&every, SIGSTOP);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &every);
+#ifdef POSIX_SPAWN_SETSID
+  const int apart = POSIX_SPAWN_SETSID;
+#else
+  const int apart = POSIX_SPAWN_SETPGROUP;  // a group of its own, where sessions cannot be had
+#endif
+  posix_spawnattr_setflags(&attributes,
+                           static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | apart));
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  // The browser reads nothing of the tool's input, which waits for Enter.
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  const char* argv[] = {"xdg-open", path.c_str(), nullptr};
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDWR, 0);
+  posix_spawn_file_actions_adddup2(&actions, 0, 1);
+  posix_spawn_file_actions_adddup2(&actions, 0, 2);
+  closeTheRest(actions);
+  const char* argv[] = {"xdg-open", url.c_str(), nullptr};
   pid_t child = 0;
-  const int error = posix_spawnp(&child, "xdg-open", &actions, nullptr,
+  const int error = posix_spawnp(&child, "xdg-open", &actions, &attributes,
                                  const_cast<char* const*>(argv), environ);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   if (error != 0) throw SystemError("cannot start a browser: xdg-open: " + reasonText(error));
   // xdg-open hands the page to the browser and ends, or, where it runs the
   // browser itself, stays: it is waited for a few seconds, long enough to say
@@ -205,13 +273,19 @@ void openInBrowser(const std::string& path) {
   for (;;) {
     const pid_t done = waitpid(child, &status, WNOHANG);
     if (done == child) break;
-    if ((done < 0 && errno != EINTR) || std::chrono::steady_clock::now() > until) return;
+    if (done < 0 && errno != EINTR) return;
+    if (std::chrono::steady_clock::now() > until) {
+      throw SystemError("xdg-open has not ended within 5 s; the page may open later, or not");
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  if (WIFSIGNALED(status)) {
+    throw SystemError("cannot start a browser: xdg-open was killed by signal " +
+                      std::to_string(WTERMSIG(status)));
+  }
+  if (WEXITSTATUS(status) != 0) {
     throw SystemError("cannot start a browser: xdg-open ended with status " +
-                      std::to_string(WIFEXITED(status) ? WEXITSTATUS(status)
-                                                       : 128 + WTERMSIG(status)));
+                      std::to_string(WEXITSTATUS(status)));
   }
 }
 

@@ -146,10 +146,28 @@ void watchDescriptor(intptr_t) {}
 // Console events wait for the held section on their own thread; none is pending.
 void discardHeldSignals() {}
 
+std::string browserTarget(const std::string& path) {
+  // A drive's or a share's full path, which the shell never takes for a URL (a
+  // scheme is two letters at least) or a switch; the long forms made plain, and
+  // never a device.
+  std::wstring full = resolve(path);
+  if (full.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    full.replace(0, 8, L"\\\\");
+  } else if (full.rfind(L"\\\\?\\", 0) == 0) {
+    full.erase(0, 4);
+  }
+  const bool drive = full.size() > 3 && iswalpha(full[0]) && full[1] == L':' && full[2] == L'\\';
+  const bool share = full.size() > 2 && full.rfind(L"\\\\", 0) == 0 && full[2] != L'?' &&
+                     full[2] != L'.';
+  if (!drive && !share) throw SystemError("cannot start a browser: not a full path: " + path);
+  return narrow(full.data(), full.size());
+}
+
 void openInBrowser(const std::string& path) {
+  const std::wstring target = widen(browserTarget(path));
   // ShellExecuteW's result is no handle: above 32 is success, at most 32 an error.
   const auto result = reinterpret_cast<intptr_t>(
-      ShellExecuteW(nullptr, L"open", filePath(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+      ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   if (result <= 32) throw SystemError(withReason("cannot start a browser"));
 }
 

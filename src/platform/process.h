@@ -31,9 +31,19 @@ std::string modulePath(const void* address);
 // given the executable's folder: beside it, and where an install puts them.
 std::vector<std::string> dataFolders(const std::string& exeFolder);
 
-// Opens `path` in the user's default browser (xdg-open; on Windows the program
-// HTML files open with), without waiting for the browser to close. Throws
-// SystemError ("cannot start a browser: <reason>").
+// What openInBrowser hands the system's opener for the page at `path`: on POSIX
+// its absolute file:// URL, every byte but the unreserved ones and the folder
+// separators percent-encoded; on Windows its full path, from a drive or a
+// share. No page's name can then become a scheme, a host or an option. Throws
+// SystemError when the path cannot be made whole.
+std::string browserTarget(const std::string& path);
+
+// Opens the page at `path` in the user's default browser (xdg-open; on Windows
+// the program HTML files open with). The opener runs apart from the run (its
+// own session, default signals, the null device for its standard streams, no
+// descriptor of the tool's) and is waited for a few seconds at most, never the
+// browser. Throws SystemError ("cannot start a browser: <reason>") when it
+// cannot start, fails, is killed or does not answer in time.
 void openInBrowser(const std::string& path);
 
 // Starts `job` on a new thread that leaves the process's signals to the others:

@@ -42,9 +42,8 @@ TEST_F(EndToEndTest, MapIsNamedAfterTheWorldBesideTheWorldFile) {
   EXPECT_EQ(kSmallWorldPixels, pixels(dir / "maps/Home.png"));
 }
 
-// With --html the map is the same and the page follows beside it; --open hands
-// each page to xdg-open, whose failure is only a warning.
-TEST_F(EndToEndTest, PageBesideTheMapAndOpenedInTheBrowser) {
+// With --html the map is the same and the page follows beside it.
+TEST_F(EndToEndTest, PageBesideTheMap) {
   writeFile(dir / "w.wld", smallWorld("Home"));
   ASSERT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}).status);
   const std::string map = readFile(dir / "Home.png");
@@ -55,17 +54,57 @@ TEST_F(EndToEndTest, PageBesideTheMapAndOpenedInTheBrowser) {
   EXPECT_EQ(map, readFile(dir / "Home.png"));
   EXPECT_EQ(0u, readFile(dir / "Home.html").find("<!DOCTYPE html>"));
   EXPECT_EQ(1, runTool(dir.path(), WLDMAP_EXE, {"--open", "w.wld"}).status);
+}
+
+// --open hands xdg-open the page's absolute file:// URL, which no world's name
+// can turn into another site or an option, and runs it apart from the run, in a
+// terminal as the desktop's "Explore in browser" has it: a session of its own, no
+// standard signal ignored or blocked, output to the null device, no descriptor
+// of the tool's (7 here). The browser it starts outlives the terminal. Its
+// failure, death or silence is a warning.
+TEST_F(EndToEndTest, PageOpenedByItsOwnUrlApartFromTheRun) {
   if (!kPosixShell) return;
   fs::create_directory(dir / "bin");
-  for (const char* status : {"0", "4"}) {
-    writeFile(dir / "bin/xdg-open", std::string("#!/bin/sh\necho \"$@\" >> opened\nexit ") + status);
-    fs::permissions(dir / "bin/xdg-open", fs::perms::owner_all);
-    r = runTool(dir.path(), WLDMAP_EXE, {"--html", "--open", "w.wld"}, "PATH=$PWD/bin:$PATH");
-    EXPECT_EQ(0, r.status);
-    EXPECT_EQ(status[0] == '0' ? "" : "warning: Home.html: cannot start a browser: xdg-open ended "
-                                      "with status 4\n", r.err);
+  writeFile(dir / "bin/xdg-open", R"sh(#!/bin/sh
+set -- "$@" $(cat /proc/$$/stat)
+ign=$(sed -n 's/^SigIgn:\t//p' /proc/$$/status) blk=$(sed -n 's/^SigBlk:\t//p' /proc/$$/status)
+echo "$1 $(($7 == $$)) $((0x$ign & 0x7fffffff)) $((0x$blk)) $(readlink /proc/$$/fd/1) $(test -e /proc/$$/fd/7; echo $?)" >> opened
+[ -e browse ] && (trap 'echo HUP >> browsed' HUP; sleep 1; echo alive >> browsed) &
+case $HOW in fail) exit 4;; kill) kill -9 $$;; hang) sleep 7;; esac)sh");
+  fs::permissions(dir / "bin/xdg-open", fs::perms::owner_all);
+  writeFile(dir / "browse", "");
+  const std::string folder = "file://" + fs::canonical(dir.path()).string() + "/";
+  const std::pair<std::string, std::string> names[] = {
+      {"http:evil.example?", "http%3Aevil.example%3F.html"},
+      {"--manual", "--manual.html"},
+      {"mailto:x", "mailto%3Ax.html"},
+      {"javascript:alert(1)", "javascript%3Aalert%281%29.html"},
+      {"file:///etc/passwd#", "file%3A___etc_passwd%23.html"},
+      {" lead", "%20lead.html"},
+  };
+  std::string opened;
+  for (const auto& [name, page] : names) {
+    writeFile(dir / "w.wld", smallWorld(name));
+    const Result r = runProcess("/bin/bash", "bash", {"-c", "PATH=$PWD/bin:$PATH exec script -qec "
+        "\"exec 7</dev/null; exec '" WLDMAP_EXE "' --html --open w.wld\" /dev/null"}, dir.path());
+    EXPECT_EQ(0, r.status) << r.out;
+    opened += folder + page + " 1 0 0 /dev/null 1\n";
+    fs::remove(dir / "browse");
   }
-  EXPECT_EQ("Home.html\nHome.html\n", readFile(dir / "opened"));
+  EXPECT_EQ(opened, readFile(dir / "opened"));
+  for (int wait = 0; wait < 50 && readFile(dir / "browsed").empty(); ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ("alive\n", readFile(dir / "browsed"));
+  for (const auto& [how, warning] : {std::pair{"fail", "xdg-open ended with status 4"},
+                                     {"kill", "xdg-open was killed by signal 9"},
+                                     {"hang", "xdg-open has not ended within 5 s"}}) {
+    const Result r = runTool(dir.path(), WLDMAP_EXE, {"--html", "--open", "w.wld"},
+                             std::string("export HOW=") + how + " PATH=$PWD/bin:$PATH");
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(0u, r.err.find("warning:  lead.html: ")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(warning)) << r.err;
+  }
 }
 
 TEST_F(EndToEndTest, BareFileNameWritesIntoTheCurrentFolder) {

@@ -40,6 +40,18 @@ TEST(PlatformTest, DriveRelativePathResolvesAgainstItsDrivesFolderWithoutHarm) {
   EXPECT_THROW(platform::fullPath(""), platform::SystemError);
   EXPECT_THROW(platform::fullPath("C:\\" + std::string(40000, 'a')), platform::SystemError);
 }
+
+// The shell is handed a page's full path from a drive or a share, which no name
+// makes a URL, a switch or a device.
+TEST(PlatformTest, BrowserIsHandedAFullPath) {
+  const std::string folder = platform::fullPath(".");
+  for (const char* name : {"http:evil.example?.html", "--manual.html", " lead.html"}) {
+    EXPECT_EQ(folder + "\\" + name, platform::browserTarget(name));
+  }
+  EXPECT_EQ("C:\\w\\Home.html", platform::browserTarget("\\\\?\\C:\\w\\Home.html"));
+  EXPECT_EQ("\\\\host\\share\\a.html", platform::browserTarget("\\\\?\\UNC\\host\\share\\a.html"));
+  EXPECT_THROW(platform::browserTarget("\\\\.\\CON"), platform::SystemError);
+}
 #else
 // A file is known by what a link leads to, not by the link: a world given
 // through a link must be told from its map even when the link's name differs.
