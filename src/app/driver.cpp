@@ -8,7 +8,7 @@
 #include "app/failure.h"
 #include "app/map_guard.h"
 #include "app/map_names.h"
-#include "app/stages.h"
+#include "app/data_files.h"
 #include "app/thumbnailer.h"
 #include "colors/colors.h"
 #include "core/core.h"
@@ -64,9 +64,10 @@ class Joined {
 class Run {
  public:
   Run(const std::vector<std::string>& worlds, std::vector<std::string> colorCandidates,
-      Extras extras, std::ostream& out, std::ostream& err)
+      std::vector<std::string> namesCandidates, Extras extras, std::ostream& out,
+      std::ostream& err)
       : worlds_(worlds), guard_(worlds), colorCandidates_(std::move(colorCandidates)),
-        extras_(extras), out_(out), err_(err) {}
+        namesCandidates_(std::move(namesCandidates)), extras_(extras), out_(out), err_(err) {}
 
   // Maps world `index`: the stage lines from "Parsing header" to "Done!", or to
   // the error line. Whether the map (and the page, when asked for) was written.
@@ -92,6 +93,7 @@ class Run {
       const TileGrid grid = blameOn(worldPath, [&] { return world.readGrid(); });
       out_ << "Loading colors" << std::endl;
       const TileColorTable& colors = colorTable();
+      if (extras_.page && !names_) names_ = readNames(namesCandidates_, err_);
       out_ << "Generating image" << std::endl;
       const MapPainter painter = blameOn(worldPath, [&] {
         return MapPainter(world.header(), grid, colors);
@@ -114,7 +116,7 @@ class Run {
         blameOn(page.path, [&] {
           if (packingFailed) std::rethrow_exception(packingFailed);
         });
-        savePage(index, world.header(), cells, colors, page);
+        savePage(index, world.header(), cells, colors, *names_, page);
       } else {
         saveMap(index, world.header(), painter, map);
       }
@@ -179,11 +181,11 @@ class Run {
 
   // The stage "Saving page as": the world's browser page beside its map.
   void savePage(size_t index, const WorldHeader& header, const PageCells& cells,
-                const TileColorTable& colors, const MapPath& page) {
+                const TileColorTable& colors, const TypeNames& names, const MapPath& page) {
     out_ << "Saving page as " << page.path << std::endl;
     blameOn(page.path, [&] {
       saveFile(
-          page.file, [&](std::ostream& out) { writePage(out, header, cells, colors); },
+          page.file, [&](std::ostream& out) { writePage(out, header, cells, colors, names); },
           [this, &page](const std::string& warning) { reportWarning(err_, page.path, warning); });
     });
     guard_.recordMap(index, page.file);
@@ -192,12 +194,19 @@ class Run {
   const std::vector<std::string>& worlds_;
   MapGuard guard_;
   const std::vector<std::string> colorCandidates_;
+  const std::vector<std::string> namesCandidates_;
   const Extras extras_;
+  std::optional<TypeNames> names_;  // read at the first page
   std::optional<TileColorTable> colors_;
   std::optional<Failure> colorFailure_;
   std::ostream& out_;
   std::ostream& err_;
 };
+
+// Where the user's own tilenames.txt goes, as the help tells it.
+std::string configPlace() {
+  return platform::kWindowsFileNames ? "%APPDATA%\\wldmap\\" : "~/.config/wldmap/";
+}
 
 std::string helpText() {
   // One place a line; the data folders are the system's (the install's data
@@ -232,9 +241,12 @@ std::string helpText() {
          "any world failed.\n"
          "\n"
          "  --html         also write each world's page, FOLDER/NAME.html, beside its\n"
-         "                 map: one file that a browser shows offline, to zoom, point\n"
-         "                 at a cell and read its tile, wall and liquid, show or hide\n"
-         "                 layers, and find every tile of a type\n"
+         "                 map: one file that a browser shows offline, on a computer\n"
+         "                 or a phone, to zoom, show what a cell holds, find tiles by\n"
+         "                 name or number (every match marked, nearest first), show or\n"
+         "                 hide layers and count everything by depth. Types are named\n"
+         "                 from tilenames.txt, looked for first in " + configPlace() + ",\n"
+         "                 then where tilecolors.txt is\n"
          "  --open         with --html, open each page in the default browser\n"
          "  -h, --help     show this help and exit\n"
          "  --version      show the version and exit\n"
@@ -292,7 +304,9 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
   }
   const std::vector<std::string> worlds(args.begin() + static_cast<std::ptrdiff_t>(first),
                                         args.end());
-  Run run(worlds, std::move(colorCandidates), extras, out, err);
+  std::vector<std::string> namesCandidates =
+      namesFileCandidates(platform::userConfigFolder(), colorCandidates);
+  Run run(worlds, std::move(colorCandidates), std::move(namesCandidates), extras, out, err);
   bool allWritten = true;
   for (size_t i = 0; i < worlds.size(); ++i) allWritten = run.mapWorld(i) && allWritten;
   return finish(allWritten ? 0 : 2);

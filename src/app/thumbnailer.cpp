@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "app/failure.h"
-#include "app/stages.h"
+#include "app/data_files.h"
 #include "core/core.h"
 #include "output/output.h"
 #include "platform/platform.h"

@@ -55,7 +55,88 @@ std::string skipByteOrderMark(std::istream& in) {
   return std::string();
 }
 
+// The number of characters in `text` when it is UTF-8 (no overlong forms, no
+// surrogates, nothing past U+10FFFF); -1 when it is not.
+long utf8Characters(const std::string& text) {
+  long characters = 0;
+  for (size_t i = 0; i < text.size(); ++characters) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2
+                        : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || text.size() - i < length) return -1;
+    for (size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return -1;
+    }
+    const auto second = static_cast<unsigned char>(length > 1 ? text[i + 1] : 0);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
+        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) {
+      return -1;
+    }
+    i += length;
+  }
+  return characters;
+}
+
+// `text` without the spaces and tabs at either end.
+std::string trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// What is wrong with one line of the names file, or empty when it names a type.
+std::string readNameLine(std::string line, TypeNames& names) {
+  line = trimmed(line.substr(0, line.find('#')));
+  if (line.empty()) return std::string();
+  const size_t kindEnd = std::min(line.find_first_of(" \t"), line.size());
+  const std::string kind = line.substr(0, kindEnd);
+  if (kind != "tile" && kind != "wall") return "it starts with neither \"tile\" nor \"wall\"";
+  std::string rest = trimmed(line.substr(kindEnd));
+  const size_t numberEnd = std::min(rest.find_first_of(" \t"), rest.size());
+  int32_t type = 0;
+  if (numberEnd == 0 || !parseInt32(rest.substr(0, numberEnd), type)) {
+    return "no type number after \"" + kind + "\"";
+  }
+  if (type < -128 || type > 127) return "type " + rest.substr(0, numberEnd) + " is not from -128 to 127";
+  const std::string name = trimmed(rest.substr(numberEnd));
+  if (name.empty()) return "no name after the type";
+  const long characters = utf8Characters(name);
+  if (characters < 0) return "the name is not UTF-8";
+  if (size_t(characters) > kLongestName) {
+    return "the name is longer than " + std::to_string(kLongestName) + " characters";
+  }
+  (kind == "tile" ? names.tiles : names.walls)[type] = name;
+  return std::string();
+}
+
 }  // namespace
+
+TypeNames loadTypeNames(std::istream& in, std::vector<std::string>& warnings) {
+  TypeNames names;
+  const std::string encoding = skipByteOrderMark(in);
+  if (!encoding.empty()) {
+    warnings.push_back(encoding);
+    return names;
+  }
+  for (long number = 1;; ++number) {
+    // A line is kept no further than its longest; the rest of a longer one is passed over.
+    std::string line;
+    bool tooLong = false;
+    char c = 0;
+    while (in.get(c) && c != '\n') {
+      if (line.size() < kLongestLine) line += c;
+      else tooLong = true;
+    }
+    if (in.bad()) throw ColorFileError("cannot read it");
+    const bool ended = !in;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string why = tooLong ? "it is longer than " + std::to_string(kLongestLine) + " bytes"
+                                    : readNameLine(line, names);
+    if (!why.empty()) warnings.push_back("line " + std::to_string(number) + ": " + why + "; it is skipped");
+    if (ended) break;
+  }
+  return names;
+}
 
 TileColorTable loadTileColors(std::istream& in, std::vector<std::string>& warnings) {
   static_assert(kLongestToken >= 11, "-2147483648 is a token");

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <istream>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -65,5 +66,27 @@ constexpr int kLongestToken = 64;
 // makes it throw its own error first): a table cut short by a failed read is
 // never taken for the whole.
 TileColorTable loadTileColors(std::istream& in, std::vector<std::string>& warnings);
+
+// The names a user gives tile and wall types, by type (-128 to 127, as the
+// colour file numbers them), for the page to show beside the numbers.
+struct TypeNames {
+  std::map<int32_t, std::string> tiles;
+  std::map<int32_t, std::string> walls;
+};
+
+// The name of the names file, wherever it is looked for.
+constexpr char kNamesFileName[] = "tilenames.txt";
+
+// The longest name, in characters, and the longest line, in bytes.
+constexpr size_t kLongestName = 64;
+constexpr size_t kLongestLine = 1024;
+
+// Reads lines "tile N name" and "wall N name": N a type from -128 to 127, the
+// name the rest of the line, at most kLongestName characters of UTF-8, its
+// spaces at either end trimmed. '#' starts a comment; blank lines and a UTF-8
+// byte order mark at the start are passed over. A line that is not of that
+// form adds "line L: <why>; it is skipped" to `warnings`; a later name for a
+// type replaces an earlier one. Throws ColorFileError when the stream fails.
+TypeNames loadTypeNames(std::istream& in, std::vector<std::string>& warnings);
 
 }  // namespace wldmap

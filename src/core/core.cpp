@@ -60,6 +60,12 @@ TileColorTable loadColorFile(const std::string& path, std::vector<std::string>& 
   return loadTileColors(in, warnings);
 }
 
+TypeNames loadNamesFile(const std::string& path, std::vector<std::string>& warnings) {
+  platform::InputFileStream in(path);
+  refuseIrregular(in.file(), "names file");
+  return loadTypeNames(in, warnings);
+}
+
 std::optional<TileColorTable> colorsBesideModule(const void* address,
                                                  const std::string& relativeFolder) {
   try {

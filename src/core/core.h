@@ -59,6 +59,11 @@ class WorldSource {
 // refused. Throws platform::SystemError.
 TileColorTable loadColorFile(const std::string& path, std::vector<std::string>& warnings);
 
+// The type names of the names file at `path`, read as bytes; the file's bad
+// lines are added to `warnings`. A folder or anything but a regular file is
+// refused. Throws platform::SystemError.
+TypeNames loadNamesFile(const std::string& path, std::vector<std::string>& warnings);
+
 // The colour table in `relativeFolder` (ending in its separator, or empty)
 // from the folder of the module (a plugin, a DLL) that holds `address`; none
 // when it cannot be found or read. For a host with nobody to tell why.

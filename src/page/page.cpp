@@ -6,8 +6,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -78,9 +80,19 @@ std::string jsonColors(const Colors& colors) {
   return out + "]";
 }
 
+// Type to name, as a JSON object keyed by the type in decimal.
+std::string jsonNames(const std::map<int32_t, std::string>& names) {
+  std::string out = "{";
+  for (const auto& [type, name] : names) {
+    out += (out.size() > 1 ? ",\"" : "\"") + std::to_string(type) + "\":" + jsonString(name);
+  }
+  return out + "}";
+}
+
 // What the page's script reads of the world: its name, size and levels, the
-// rows where the depths begin, and the colours of every layer.
-std::string worldJson(const WorldHeader& header, const TileColorTable& table) {
+// rows where the depths begin, the colours of every layer and the types' names.
+std::string worldJson(const WorldHeader& header, const TileColorTable& table,
+                      const TypeNames& names) {
   const LayerColors colors = layerColors(header, table);
   return "{\"name\":" + jsonString(header.name) + ",\"width\":" + std::to_string(header.width) +
          ",\"height\":" + std::to_string(header.height) +
@@ -91,7 +103,8 @@ std::string worldJson(const WorldHeader& header, const TileColorTable& table) {
          jsonColor(colors.sky) + ",\"underground\":" + jsonColor(colors.underground) +
          ",\"rock\":" + jsonColor(colors.rock) + ",\"walls\":" + jsonColors(colors.walls) +
          ",\"water\":" + jsonColor(colors.water) + ",\"lava\":" + jsonColor(colors.lava) +
-         ",\"tiles\":" + jsonColors(colors.tiles) + "}}";
+         ",\"tiles\":" + jsonColors(colors.tiles) + "},\"names\":{\"tiles\":" +
+         jsonNames(names.tiles) + ",\"walls\":" + jsonNames(names.walls) + "}}";
 }
 
 // Base64 of `size` bytes at `data`.
@@ -111,19 +124,28 @@ void writeBase64(std::ostream& out, const unsigned char* data, size_t size) {
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
-// One plane of the cells, each byte given as its difference (exclusive or)
-// from the byte of the cell to its left, so that the rows of one material
-// become runs of zeros; deflated with run-length matches only, which packs such
-// runs about as well as deflate's slow levels at the speed of its fastest
+// Why zlib failed, thrown as what it is: no memory, or zlib's own words.
+[[noreturn]] void zlibFailed(int status, const z_stream& stream) {
+  if (status == Z_MEM_ERROR) throw std::bad_alloc();
+  throw std::runtime_error(std::string("zlib cannot pack the page's cells: ") +
+                           (stream.msg ? stream.msg : "error " + std::to_string(status)));
+}
+
+// One plane of the cells as the page carries it (docs/page-cells.md): pairs of
+// a run of cells that hold the same byte as the cell to their left, which the
+// page fills by copying from the column to the left, and the bytes of the
+// cells up to the next long run, as they are; deflated. Rows of one material
+// become long runs, and the page's work is a copy a pair. Deflate's run-length
+// matches alone pack the pairs about as well as its slower levels, far faster
 // (docs/performance.md).
 class Plane {
  public:
   explicit Plane(int32_t height) : left_(static_cast<size_t>(height), 0) {
     // Raw deflate, without zlib's header and check: the browser's own
     // decompression checks the stream's structure, and the page is read whole.
-    if (deflateInit2(&stream_, Z_BEST_SPEED, Z_DEFLATED, -15, 9, Z_RLE) != Z_OK) {
-      throw std::bad_alloc();
-    }
+    const int status = deflateInit2(&stream_, Z_BEST_SPEED, Z_DEFLATED, -15, 9, Z_RLE);
+    if (status != Z_OK) zlibFailed(status, stream_);
+    bytes_.reserve(kLongestBytes);
   }
   ~Plane() { deflateEnd(&stream_); }
   Plane(const Plane&) = delete;
@@ -131,24 +153,64 @@ class Plane {
 
   // Adds the next column's bytes, from the top.
   void add(const unsigned char* raw) {
-    for (size_t y = 0; y < left_.size();) {
-      const size_t count = std::min(left_.size() - y, sizeof chunk_ - filled_);
-      unsigned char* out = chunk_ + filled_;
-      unsigned char* left = left_.data() + y;
-      for (size_t i = 0; i < count; ++i) out[i] = raw[y + i] ^ left[i];
-      std::memcpy(left, raw + y, count);
-      filled_ += count;
-      y += count;
-      if (filled_ == sizeof chunk_) flush(false);
+    unsigned char* left = left_.data();
+    for (size_t y = 0; y < left_.size(); ++y) {
+      const unsigned char byte = raw[y];
+      const bool same = byte == left[y];
+      left[y] = byte;
+      if (same) {
+        // Cells like their left among bytes stay bytes until there are enough
+        // of them to be a run.
+        if (bytes_.empty()) {
+          ++run_;
+          continue;
+        }
+        bytes_.push_back(byte);
+        if (++trailingRun_ == kShortestRun) {
+          bytes_.resize(bytes_.size() - kShortestRun);
+          putPair();
+          run_ = kShortestRun;
+        }
+      } else {
+        bytes_.push_back(byte);
+        trailingRun_ = 0;
+      }
+      if (bytes_.size() == kLongestBytes) putPair();
     }
   }
+
   // The plane, deflated, once every column is in.
   std::string finish() {
+    if (run_ > 0 || !bytes_.empty()) putPair();
     flush(true);
     return std::move(packed_);
   }
 
  private:
+  // A run shorter than this among bytes is told as bytes: a pair costs more.
+  static constexpr size_t kShortestRun = 8;
+  // The most bytes of one pair, which bounds what is kept.
+  static constexpr size_t kLongestBytes = 1 << 16;
+
+  // Writes the pending pair: the run's length, then the bytes, each count in
+  // seven bits a byte, the lowest first, the top bit set on all but the last.
+  void putPair() {
+    putCount(run_);
+    putCount(bytes_.size());
+    for (const unsigned char byte : bytes_) put(byte);
+    run_ = 0;
+    trailingRun_ = 0;
+    bytes_.clear();
+  }
+  void putCount(uint64_t count) {
+    for (; count >= 128; count >>= 7) put(static_cast<unsigned char>(count | 128));
+    put(static_cast<unsigned char>(count));
+  }
+  void put(unsigned char byte) {
+    chunk_[filled_++] = byte;
+    if (filled_ == sizeof chunk_) flush(false);
+  }
+
   void flush(bool last) {
     stream_.next_in = chunk_;
     stream_.avail_in = static_cast<uInt>(filled_);
@@ -158,13 +220,16 @@ class Plane {
       stream_.next_out = out;
       stream_.avail_out = sizeof out;
       status = deflate(&stream_, last ? Z_FINISH : Z_NO_FLUSH);
-      if (status == Z_STREAM_ERROR) throw std::bad_alloc();
+      if (status == Z_STREAM_ERROR) zlibFailed(status, stream_);
       packed_.append(reinterpret_cast<const char*>(out), sizeof out - stream_.avail_out);
     } while (stream_.avail_out == 0 || (last && status != Z_STREAM_END));
     filled_ = 0;
   }
 
-  std::vector<unsigned char> left_;  // the bytes of the column to the left
+  std::vector<unsigned char> left_;   // the bytes of the column to the left
+  uint64_t run_ = 0;                  // the pending pair's run
+  std::vector<unsigned char> bytes_;  // and its bytes
+  size_t trailingRun_ = 0;            // the cells like their left at the end of those bytes
   z_stream stream_{};
   unsigned char chunk_[256 << 10];
   size_t filled_ = 0;
@@ -199,7 +264,7 @@ PageCells packCells(const TileGrid& grid) {
 }
 
 void writePage(std::ostream& out, const WorldHeader& header, const PageCells& cells,
-               const TileColorTable& colors) {
+               const TileColorTable& colors, const TypeNames& names) {
   // The template's fields, @NAME@ each, in the order they come.
   const std::string page = kPageHtml;
   size_t at = 0;
@@ -221,7 +286,7 @@ void writePage(std::ostream& out, const WorldHeader& header, const PageCells& ce
     } else if (field == "SCRIPT") {
       out << kPageJs;
     } else if (field == "WORLD") {
-      out << worldJson(header, colors);
+      out << worldJson(header, colors, names);
     } else if (field == "CELLS") {
       // One plane a line.
       for (size_t i = 0; i < cells.planes.size(); ++i) {

@@ -187,6 +187,14 @@ void unwatchFiles() {
   for (size_t i = 0; i < kCleanupCount; ++i) sigaction(kCleanupSignals[i], &previousActions[i], nullptr);
 }
 
+std::string userConfigFolder() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config && config[0] == '/') return std::string(config) + "/wldmap/";
+  const char* home = std::getenv("HOME");
+  if (home && home[0] == '/') return std::string(home) + "/.config/wldmap/";
+  return std::string();
+}
+
 std::string browserTarget(const std::string& path) {
   namespace fs = std::filesystem;
   std::error_code error;

@@ -146,6 +146,12 @@ void watchDescriptor(intptr_t) {}
 // Console events wait for the held section on their own thread; none is pending.
 void discardHeldSignals() {}
 
+std::string userConfigFolder() {
+  const wchar_t* appData = _wgetenv(L"APPDATA");
+  if (!appData || !*appData) return std::string();
+  return narrow(appData, wcslen(appData)) + "\\wldmap\\";
+}
+
 std::string browserTarget(const std::string& path) {
   // A drive's or a share's full path, which the shell never takes for a URL (a
   // scheme is two letters at least) or a switch; the long forms made plain, and

@@ -31,6 +31,11 @@ std::string modulePath(const void* address);
 // given the executable's folder: beside it, and where an install puts them.
 std::vector<std::string> dataFolders(const std::string& exeFolder);
 
+// The user's own folder for wldmap's files, ending in its separator:
+// $XDG_CONFIG_HOME/wldmap/ where that is a full path, else ~/.config/wldmap/;
+// on Windows %APPDATA%\wldmap\. Empty when the environment names none.
+std::string userConfigFolder();
+
 // What openInBrowser hands the system's opener for the page at `path`: on POSIX
 // its absolute file:// URL, every byte but the unreserved ones and the folder
 // separators percent-encoded; on Windows its full path, from a drive or a

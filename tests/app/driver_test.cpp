@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "app/failure.h"
-#include "app/stages.h"
+#include "app/data_files.h"
 #include "support/tempdir.h"
 #include "worldwriter/worldwriter.h"
 
@@ -26,6 +26,11 @@ TEST(DriverTest, ColorFileCandidatesInOrderWithoutRepeats) {
   EXPECT_EQ((std::vector<std::string>{"tilecolors.txt"}), colorFileCandidates("", {}));
   EXPECT_EQ((std::vector<std::string>{"tilecolors.txt", "C:\\wldmap\\tilecolors.txt"}),
             colorFileCandidates("", {"C:\\wldmap\\"}));
+  // The names: the user's own folder first, then beside each place of the colours.
+  EXPECT_EQ((std::vector<std::string>{"/home/u/.config/wldmap/tilenames.txt", "tools/tilenames.txt",
+                                      "/opt/bin/tilenames.txt"}),
+            namesFileCandidates("/home/u/.config/wldmap/", colorFileCandidates("tools/", {"/opt/bin/"})));
+  EXPECT_EQ((std::vector<std::string>{"tilenames.txt"}), namesFileCandidates("", {"tilecolors.txt"}));
 }
 
 // Runs the driver in-process; `input` is standard input.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "support/failing_stream.h"
@@ -38,6 +39,31 @@ TEST(ColorsTest, LaterGroupReplacesEarlierAndComponentsKeepTheirLowByte) {
   EXPECT_EQ((Color{44, 255, 0, 128}), lookup(loaded.table, 5));
   EXPECT_EQ((Color{1, 2, 3, 4}), lookup(loaded.table, -3));
   EXPECT_TRUE(loaded.warnings.empty());
+}
+
+// Names: comments, blank lines, spaces and line ends of both kinds; each bad
+// line warned with its number and skipped, the rest kept.
+TEST(ColorsTest, NamesFileKeepsGoodLinesAndWarnsOfEachBadOne) {
+  const std::string longest(kLongestName - 1, 'x');
+  std::istringstream in("\xEF\xBB\xBF# made-up names\n\ntile 7  Copper   ore  # the first\r\n"
+                        "wall -56 Deep\xC3\xA9 wall\n"
+                        "tile 1 \xC3\xA9" + longest + "\n"  // exactly the longest
+                        "tile\nwall x Stone\ntile 128 Big\nfloor 1 Dirt\ntile 2\n"
+                        "tile 3 " + longest + "xx\ntile 4 \xC3\x28\ntile 5 \xED\xA0\x80\n"
+                        "tile 7 Ore of copper\ntile -128 " + std::string(2000, 'y') + "\ntile -1 Last");
+  std::vector<std::string> warnings;
+  const TypeNames names = loadTypeNames(in, warnings);
+  EXPECT_EQ((std::map<int32_t, std::string>{{-1, "Last"}, {1, "\xC3\xA9" + longest}, {7, "Ore of copper"}}),
+            names.tiles);
+  EXPECT_EQ((std::map<int32_t, std::string>{{-56, "Deep\xC3\xA9 wall"}}), names.walls);
+  const std::vector<std::string> expected{
+      "line 6: no type number after \"tile\"", "line 7: no type number after \"wall\"",
+      "line 8: type 128 is not from -128 to 127", "line 9: it starts with neither \"tile\" nor \"wall\"",
+      "line 10: no name after the type", "line 11: the name is longer than 64 characters",
+      "line 12: the name is not UTF-8", "line 13: the name is not UTF-8",
+      "line 15: it is longer than 1024 bytes"};
+  ASSERT_EQ(expected.size(), warnings.size());
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(expected[i] + "; it is skipped", warnings[i]);
 }
 
 TEST(ColorsTest, EmptyOrBlankFileGivesAnEmptyTable) {

@@ -1,6 +1,7 @@
-#include "app/stages.h"
+#include "app/data_files.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 
@@ -65,6 +66,30 @@ TileColorTable readColors(const std::vector<std::string>& candidates, std::ostre
     if (warnings) reportWarning(*warnings, file->path, warning);
   }
   return colors;
+}
+
+std::vector<std::string> namesFileCandidates(const std::string& configFolder,
+                                             const std::vector<std::string>& colorCandidates) {
+  std::vector<std::string> candidates;
+  if (!configFolder.empty()) candidates.push_back(configFolder + kNamesFileName);
+  for (const std::string& colors : colorCandidates) {
+    candidates.push_back(colors.substr(0, colors.size() - std::strlen(kColorFileName)) + kNamesFileName);
+  }
+  return candidates;
+}
+
+TypeNames readNames(const std::vector<std::string>& candidates, std::ostream& warnings) {
+  const std::optional<Candidate> file = firstExisting(candidates);
+  if (!file) return TypeNames();
+  std::vector<std::string> found;
+  TypeNames names;
+  try {
+    names = blameOn(file->path, [&] { return loadNamesFile(file->fullPath, found); });
+  } catch (const Failure& failure) {
+    found.push_back(std::string(failure.what()) + "; the page names no types");
+  }
+  for (const std::string& warning : found) reportWarning(warnings, file->path, warning);
+  return names;
 }
 
 }  // namespace wldmap
