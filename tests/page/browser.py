@@ -1,9 +1,14 @@
-"""Debian's headless Chromium through its chromedriver, for the page's tests and
-benchmark, and a writer of small worlds whose every cell the caller chooses."""
+"""Debian's headless Chromium through its chromedriver and Firefox ESR through its
+own remote protocol (Marionette), for the page's tests and benchmark, and a writer
+of small worlds whose every cell the caller chooses."""
+import json
 import os
 import shutil
+import socket
 import struct
+import subprocess
 import tempfile
+import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -44,6 +49,76 @@ def start(width=1200, height=800, extra=()):
 def stop(driver):
     driver.quit()
     shutil.rmtree(driver.profile_folder, ignore_errors=True)
+
+
+class Firefox:
+    """Debian's Firefox ESR, headless, on a profile of its own, driven through
+    Marionette, its own remote protocol: the few commands the tests need."""
+
+    def __init__(self, width=1200, height=800):
+        self.profile = tempfile.mkdtemp(prefix="wldmap-firefox-")
+        with socket.socket() as free:
+            free.bind(("127.0.0.1", 0))
+            port = free.getsockname()[1]
+        with open(os.path.join(self.profile, "user.js"), "w") as prefs:
+            for name, value in (("marionette.port", port), ("browser.shell.checkDefaultBrowser", False),
+                                ("datareporting.policy.dataSubmissionEnabled", False),
+                                ("app.update.disabledForTesting", True), ("network.proxy.type", 0)):
+                prefs.write(f"user_pref({json.dumps(name)}, {json.dumps(value)});\n")
+        self.process = subprocess.Popen(
+            [shutil.which("firefox-esr"), "--headless", "--marionette", "--no-remote", "--profile", self.profile,
+             f"--width={width}", f"--height={height}", "about:blank"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(600):
+            try:
+                self.connection = socket.create_connection(("127.0.0.1", port), timeout=120)
+                break
+            except OSError:
+                time.sleep(0.1)
+        else:
+            self.quit()
+            raise RuntimeError("Firefox did not listen for Marionette")
+        self.pending, self.serial = b"", 0
+        self.read()  # the greeting
+        self.call("WebDriver:NewSession", {"capabilities": {}})
+
+    def read(self):
+        while b":" not in self.pending:
+            self.pending += self.connection.recv(1 << 16)
+        length, rest = self.pending.split(b":", 1)
+        while len(rest) < int(length):
+            rest += self.connection.recv(1 << 20)
+        self.pending = rest[int(length):]
+        return json.loads(rest[:int(length)])
+
+    def call(self, command, parameters):
+        self.serial += 1
+        message = json.dumps([0, self.serial, command, parameters]).encode()
+        self.connection.sendall(str(len(message)).encode() + b":" + message)
+        while True:
+            _, serial, error, result = self.read()
+            if serial == self.serial:
+                break
+        if error:
+            raise RuntimeError(f"{command}: {error}")
+        return result
+
+    def get(self, url):
+        self.call("WebDriver:Navigate", {"url": url})
+
+    def execute_script(self, script, *args):
+        return self.call("WebDriver:ExecuteScript", {"script": script, "args": list(args)})["value"]
+
+    def execute_async_script(self, script, *args):
+        return self.call("WebDriver:ExecuteAsyncScript", {"script": script, "args": list(args)})["value"]
+
+    def quit(self):
+        try:
+            self.call("Marionette:Quit", {})
+        except Exception:
+            self.process.kill()
+        self.process.wait(60)
+        shutil.rmtree(self.profile, ignore_errors=True)
 
 
 def wait_ready(driver):
