@@ -107,19 +107,23 @@ std::string worldJson(const WorldHeader& header, const TileColorTable& table,
          jsonNames(names.tiles) + ",\"walls\":" + jsonNames(names.walls) + "}}";
 }
 
-// Base64 of `size` bytes at `data`.
-void writeBase64(std::ostream& out, const unsigned char* data, size_t size) {
-  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+// `size` bytes at `data` in base 85 (docs/page-cells.md): every four bytes, the
+// first the most significant, as five digits, the most significant first; a
+// last group of n bytes as its first n + 1 digits. The digits hold no character
+// that could end a script element or mean anything in HTML.
+void writeBase85(std::ostream& out, const unsigned char* data, size_t size) {
+  static const char digits[] =
+      "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz!#$()*+,-./:=?@[]^_{|}~";
+  static_assert(sizeof digits == 86, "85 digits");
   std::string text;
-  text.reserve((size + 2) / 3 * 4);
-  for (size_t i = 0; i < size; i += 3) {
-    const size_t count = std::min<size_t>(3, size - i);
-    const unsigned group = unsigned(data[i]) << 16 | unsigned(count > 1 ? data[i + 1] : 0) << 8 |
-                           unsigned(count > 2 ? data[i + 2] : 0);
-    text += alphabet[group >> 18];
-    text += alphabet[(group >> 12) & 63];
-    text += count > 1 ? alphabet[(group >> 6) & 63] : '=';
-    text += count > 2 ? alphabet[group & 63] : '=';
+  text.reserve((size + 3) / 4 * 5);
+  for (size_t i = 0; i < size; i += 4) {
+    const size_t count = std::min<size_t>(4, size - i);
+    uint32_t group = 0;
+    for (size_t k = 0; k < 4; ++k) group = group << 8 | (k < count ? data[i + k] : 0u);
+    char group85[5];
+    for (int k = 4; k >= 0; --k, group /= 85) group85[k] = digits[group % 85];
+    text.append(group85, count + 1);
   }
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
@@ -292,7 +296,7 @@ void writePage(std::ostream& out, const WorldHeader& header, const PageCells& ce
       for (size_t i = 0; i < cells.planes.size(); ++i) {
         if (i > 0) out << '\n';
         const std::string& plane = cells.planes[i];
-        writeBase64(out, reinterpret_cast<const unsigned char*>(plane.data()), plane.size());
+        writeBase85(out, reinterpret_cast<const unsigned char*>(plane.data()), plane.size());
       }
     } else {
       out << '@';  // no field: the next @ may open one

@@ -31,7 +31,7 @@
   // tile type (0 where there is no tile), wall and liquid a byte each.
   let flagBits, types, walls, liquids;
   const flagsOf = (i) => (flagBits[i >> 2] >> ((i & 3) << 1)) & 3;
-  let chunks = [];                  // { x0, y0, w, h, image }
+  let chunks = [];                  // { x0, y0, w, h, image: its canvas }
   let layers = { background: true, walls: true, tiles: true, liquids: true, levels: false };
   let table = null;                 // the composited colour of each kind of cell
   let view = { x: W / 2, y: H / 2, zoom: 1 };  // the cell at the centre; CSS pixels a cell
@@ -130,8 +130,9 @@
 
   // Paints every piece of the map anew after the layers change, the pieces
   // nearest the view first, a band of rows a task, into one buffer of pixels
-  // that each piece's image is then copied from; the old image goes. A newer
-  // repaint stops an older one. `quietly`: no drawing until every piece is in.
+  // that is then put on the piece's own canvas whole (Firefox keeps an image
+  // bitmap's pixels twice, a canvas's once). A newer repaint stops an older one.
+  // `quietly`: no drawing until every piece is in.
   let painting = 0;
   let pixelBuffer = null;
   async function repaint(quietly) {
@@ -147,14 +148,11 @@
         await nextTask();
         if (generation !== painting) return;
       }
-      const bitmap = await createImageBitmap(pixelBuffer, 0, 0, chunk.w, chunk.h,
-                                             { premultiplyAlpha: "none", colorSpaceConversion: "none" });
-      if (generation !== painting) {
-        bitmap.close();
-        return;
+      if (!chunk.image) {
+        chunk.image = document.createElement("canvas");
+        [chunk.image.width, chunk.image.height] = [chunk.w, chunk.h];
       }
-      chunk.image?.close();
-      chunk.image = bitmap;
+      chunk.image.getContext("2d").putImageData(pixelBuffer, 0, 0, 0, 0, chunk.w, chunk.h);
       if (!quietly) scheduleDraw();
     }
   }
@@ -465,7 +463,8 @@
   // Finding.
 
   // Calls visit(x, y) for every match in columns x0 to x1 - 1, rows y0 to
-  // y1 - 1, column by column, each from the top.
+  // y1 - 1, column by column, each from the top, until it returns true; whether
+  // one did.
   function eachMatch(x0, x1, y0, y1, visit) {
     const bits = finding.bits;
     for (let x = x0; x < x1; ++x) {
@@ -478,16 +477,18 @@
         }
         i += 31 - Math.clz32(word & -word);
         if (i >= end) break;
-        visit(x, i - base);
+        if (visit(x, i - base) === true) return true;
         ++i;
       }
     }
+    return false;
   }
 
   // What the find box, an address or a script asks for: a tile type (a
   // number), a text that names tile types, or {kind, type}; null clears.
-  // Returns { query, label, kind, test } or { query, label, none } for one that
-  // cannot match.
+  // Returns { query, label, kind, match } or { query, label, none } for one
+  // that cannot match; a cell matches where match.table[match.plane[i]] is 1
+  // and its flags masked by match.mask are match.flags.
   function parseQuery(query) {
     if (query === null || query === undefined || query === "") return null;
     if (typeof query === "object") {
@@ -496,6 +497,13 @@
       if (kind === "wall" || kind === "liquid") return parseQuery(`${kind}:${type}`);
       return { query: String(kind), label: `nothing called ${String(kind)}`, none: true };
     }
+    const oneOf = (bytes) => {
+      const table = new Uint8Array(256);
+      for (const byte of bytes) table[byte & 255] = 1;
+      return table;
+    };
+    // A tile's flag is needed for type 0 alone: a cell without a tile has type byte 0.
+    const tiles = (typeSet) => ({ plane: types, table: oneOf(typeSet), mask: 1, flags: 1 });
     const text = String(query).trim();
     const picked = /^.*\((-?\d+)\)$/.exec(text);  // a suggestion: "Name (type)"
     const whole = /^[+-]?\d+$/.test(text) ? text : picked ? picked[1] : null;
@@ -504,45 +512,45 @@
       if (type < -128 || type > 127) {
         return { query: text, label: `no tile type ${text}: tile types run from -128 to 127`, none: true };
       }
-      const byte = type & 255;
-      return { query: String(type), label: tileLabel(type), kind: "tile", typeSet: [type],
-               test: byte === 0 ? (i) => types[i] === 0 && (flagsOf(i) & 1) === 1 : (i) => types[i] === byte };
+      return { query: String(type), label: tileLabel(type), kind: "tile", typeSet: [type], match: tiles([type]) };
     }
     const wall = /^wall:(-?\d+)$/.exec(text);
     if (wall) {
-      const type = Number(wall[1]), byte = type & 255;
+      const type = Number(wall[1]);
       if (type === 0 || type < -128 || type > 127) return { query: text, label: `no wall type ${wall[1]}`, none: true };
-      return { query: text, label: wallLabel(type), kind: "wall", type, test: (i) => walls[i] === byte };
+      return { query: text, label: wallLabel(type), kind: "wall", type,
+               match: { plane: walls, table: oneOf([type]), mask: 0, flags: 0 } };
     }
     const liquid = /^liquid:(water|lava)$/.exec(text);
     if (liquid) {
-      const lava = liquid[1] === "lava" ? 2 : 0;
+      const table = oneOf([...Array(255).keys()].map((amount) => amount + 1));
       return { query: text, label: liquid[1], kind: "liquid", type: liquid[1],
-               test: (i) => liquids[i] !== 0 && (flagsOf(i) & 2) === lava };
+               match: { plane: liquids, table, mask: 2, flags: liquid[1] === "lava" ? 2 : 0 } };
     }
     // A text: every tile type whose name holds it, whatever the case.
     const wanted = text.toLowerCase();
     const typeSet = Object.keys(names.tiles).map(Number)
       .filter((type) => names.tiles[type].toLowerCase().includes(wanted)).sort((a, b) => a - b);
     if (typeSet.length === 0) return { query: text, label: `no tile named like \u201c${text}\u201d`, none: true };
-    const table = new Uint8Array(256);
-    for (const type of typeSet) table[type & 255] = 1;
     const label = typeSet.length === 1 ? tileLabel(typeSet[0]) : `\u201c${text}\u201d: ${typeSet.map(tileLabel).join(", ")}`;
-    return { query: text, label, kind: "tile", typeSet,
-             test: table[0] ? (i) => table[types[i]] === 1 && (types[i] !== 0 || (flagsOf(i) & 1) === 1)
-                            : (i) => table[types[i]] === 1 };
+    return { query: text, label, kind: "tile", typeSet, match: tiles(typeSet) };
   }
 
-  // The matches of `test`, a bit a cell, their number and the first in the
-  // cells' order.
-  function matchesOf(test) {
+  // The cells `match` takes (see parseQuery), a bit a cell, 32 cells a word;
+  // their number and the first in the cells' order.
+  function matchesOf({ plane, table, mask, flags }) {
     const cells = W * H, bits = new Uint32Array(Math.ceil(cells / 32));
     let total = 0, first = -1;
-    for (let i = 0; i < cells; ++i) {
-      if (test(i)) {
-        bits[i >>> 5] |= 1 << (i & 31);
-        if (total++ === 0) first = i;
+    for (let w = 0; w < bits.length; ++w) {
+      const from = w * 32, to = Math.min(cells, from + 32);
+      let word = 0;
+      for (let i = from; i < to; ++i) {
+        if (table[plane[i]] === 1 && ((flagBits[i >> 2] >> ((i & 3) << 1)) & mask) === flags) word |= 1 << (i - from);
       }
+      if (word === 0) continue;
+      bits[w] = word;
+      if (first < 0) first = from + 31 - Math.clz32(word & -word);
+      for (; word !== 0; word &= word - 1) ++total;
     }
     return { bits, total, first };
   }
@@ -580,14 +588,13 @@
     if (!parsed) {
       finding = null;
     } else {
-      const { bits, total, first } = parsed.none ? { bits: new Uint32Array(0), total: 0, first: -1 } : matchesOf(parsed.test);
+      const { bits, total, first } = parsed.none ? { bits: new Uint32Array(0), total: 0, first: -1 } : matchesOf(parsed.match);
       finding = { ...parsed, bits, total, first, cx: view.x, cy: view.y, at: null, rank: 0 };
       if (total > 0) {
         finding.at = stepFrom(null, 1);
         finding.rank = 1;
         const p = placement();
-        let onScreen = false;
-        eachMatch(p.x0, p.x1, p.y0, p.y1, () => { onScreen = true; });
+        const onScreen = eachMatch(p.x0, p.x1, p.y0, p.y1, () => true);
         if (!onScreen && !options.keepView) centreOn(finding.at);
       }
     }
@@ -735,11 +742,26 @@
 
   // Decoding.
 
-  function base64Bytes(text) {
-    if (typeof Uint8Array.fromBase64 === "function") return Uint8Array.fromBase64(text);
-    const binary = atob(text);
-    const bytes = new Uint8Array(binary.length);
-    for (let i = 0; i < binary.length; ++i) bytes[i] = binary.charCodeAt(i);
+  // The bytes of a plane's digits in base 85 (docs/page-cells.md); null when a
+  // character is not a digit or the digits do not make bytes.
+  const DIGITS = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz!#$()*+,-./:=?@[]^_{|}~";
+  function base85Bytes(text) {
+    const valueOf = new Uint8Array(128).fill(255);
+    for (let d = 0; d < 85; ++d) valueOf[DIGITS.charCodeAt(d)] = d;
+    const whole = Math.floor(text.length / 5), rest = text.length % 5;
+    if (rest === 1) return null;
+    const bytes = new Uint8Array(whole * 4 + Math.max(0, rest - 1));
+    for (let at = 0, o = 0; at < text.length; at += 5) {
+      // A last group short of digits is filled with the highest.
+      let group = 0;
+      for (let k = at; k < at + 5; ++k) {
+        const value = k < text.length ? valueOf[text.charCodeAt(k)] ?? 255 : 84;
+        if (value === 255) return null;
+        group = group * 85 + value;
+      }
+      if (group > 0xffffffff) return null;
+      for (let shift = 24; shift >= 0 && o < bytes.length; shift -= 8) bytes[o++] = (group >>> shift) & 255;
+    }
     return bytes;
   }
 
@@ -748,12 +770,8 @@
 
   // One plane's pairs, inflated.
   async function inflate(text) {
-    let bytes;
-    try {
-      bytes = base64Bytes(text);
-    } catch {
-      throw damaged("its cells are not base64");
-    }
+    const bytes = base85Bytes(text);
+    if (!bytes) throw damaged("its cells are not in base 85");
     try {
       const stream = new Blob([bytes]).stream().pipeThrough(new DecompressionStream("deflate-raw"));
       return new Uint8Array(await new Response(stream).arrayBuffer());

@@ -281,7 +281,8 @@ class PageTest(unittest.TestCase):
         self.assertIn("water, full", self.js(readout, 2, 1))
         self.assertIn("lava, 7 %", self.js(readout, 3, 1))
         self.assertIn("Copper ore", self.js("return document.getElementById('legend').textContent"))
-        self.driver.get_log("performance")  # only this page's requests from here on
+        for log in ("performance", "browser"):
+            self.driver.get_log(log)  # only this page's from here on
         url = self.open(HOSTILE.replace("/", "_"))
         with self.assertRaises(NoAlertPresentException):
             self.driver.switch_to.alert.text
@@ -296,6 +297,25 @@ class PageTest(unittest.TestCase):
                 requested.add(message["params"]["request"]["url"])
         self.assertEqual({url}, requested)
         self.assertEqual([], [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"])
+
+    def test_a_page_cut_short_or_damaged_says_so(self):
+        page = pathlib.Path(self.folder, "Cells.html").read_bytes()
+        cells = page.index(b'id="wldmap-cells"')
+        plane = page.index(b"\n", cells) + 1
+        cases = {"in its style": page[:page.index(b"<style>") + 30], "in its cells": page[:cells + 200],
+                 "before its script": page[:page.rindex(b"<script>")],
+                 "with a plane damaged": page[:plane + 2] + (b"A" if page[plane + 2:plane + 3] != b"A" else b"B") + page[plane + 3:],
+                 "with a world too large": page.replace(b'"height":9,', b'"height":90000000,', 1)}
+        for case, text in cases.items():
+            path = pathlib.Path(self.folder, "cut.html")
+            path.write_bytes(text)
+            self.driver.get("about:blank")
+            self.driver.get(path.as_uri())
+            message = self.driver.find_element("id", "message")
+            if case.startswith("with"):
+                self.assertRegex(browser.wait_ready(self.driver), "^This (page is damaged|world is 7 x 90,000,000 cells)", case)
+            self.assertTrue(message.is_displayed(), case)
+            self.assertRegex(message.text, "incomplete|damaged|more than a browser tab may use", case)
 
     def test_large_noisy_wide_and_tall_worlds(self):
         self.open("Noisy")
