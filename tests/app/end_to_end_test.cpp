@@ -441,11 +441,14 @@ TEST_F(FailureTest, NoColourFileAnywhere) {
   fs::create_symlink("/dev/zero", dir / "tilecolors.txt");
   fs::create_directory(dir / "fifo");
   ASSERT_EQ(0, mkfifo((dir / "fifo/tilecolors.txt").c_str(), 0644));
-  for (const std::string& folder : {dir.path(), dir / "fifo"}) {
+  fs::create_directories(dir / "folder/tilecolors.txt");
+  for (const auto& [folder, what] : {std::pair{dir.path(), "is not a regular file"},
+                                     {dir / "fifo", "is not a regular file"},
+                                     {dir / "folder", "is a folder, not a colour file"}}) {
     const Result refused = runTool(folder, "wldmap", {dir / "w.wld"},
                                    "PATH='" + dir / "bin':/usr/bin:/bin", dir / "bin/wldmap");
     EXPECT_EQ(2, refused.status);
-    EXPECT_EQ("error: tilecolors.txt: is not a regular file\n", refused.err);
+    EXPECT_EQ(std::string("error: tilecolors.txt: ") + what + "\n", refused.err);
     EXPECT_FALSE(fs::exists(dir / "Home.png"));
   }
 #endif
@@ -622,6 +625,10 @@ TEST_F(FailureTest, TargetThatIsAFolderIsKept) {
   fs::create_directory(dir / "Home.png");
   expectFailure({"w.wld"}, "Home.png", "cannot replace it");
   EXPECT_TRUE(fs::is_directory(dir / "Home.png"));
+  // A page's too, before its map is made.
+  fs::remove(dir / "Home.png");
+  fs::create_directory(dir / "Home.html");
+  expectFailure({"--html", "w.wld"}, "Home.html", "cannot replace it");
 }
 
 #ifndef _WIN32
@@ -852,24 +859,42 @@ TEST_F(EndToEndTest, ModesAFileSystemCannotKeepAreAWarningNotAFailure) {
 }
 
 // A folder whose sync fails cannot make the rename last: the run says so and
-// leaves the folder as it was, the older map put back, or, where there was
-// none, the new one removed.
+// leaves the folder as it was, the older map (or page) put back exactly, a
+// private one private and a link a link, or, where there was none, the new
+// one removed.
 TEST_F(FailureTest, FolderThatCannotBeSyncedIsLeftAsItWas) {
   if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace";
   writeFile(dir / "w.wld", smallWorld("Home"));
-  for (const bool older : {true, false}) {
-    if (older) writeFile(dir / "Home.png", "the old map");
-    const std::vector<std::string> before = listDir(dir.path());
-    // The first fsync is the map's own, the second the folder's.
-    const Result r = runUnderStrace(dir.path(), {"-qq", "-o", "/dev/null", "-e", "trace=fsync",
-                                                 "-e", "inject=fsync:error=EIO:when=2"},
-                                    {"w.wld"});
-    EXPECT_EQ(2, r.status) << older;
-    EXPECT_EQ("error: Home.png: cannot sync its folder: Input/output error\n", r.err);
-    EXPECT_EQ(before, listDir(dir.path())) << older;
-    EXPECT_EQ(older ? "the old map" : "", readFile(dir / "Home.png"));
-    fs::remove(dir / "Home.png");
+  writeFile(dir / "elsewhere", "the old map, elsewhere");
+  // A map's own fsync comes first, then its folder's; a page's follow the map's.
+  for (const auto& [output, when, html] : {std::tuple{"Home.png", "2", false}, {"Home.html", "4", true}}) {
+    for (const char* older : {"the old map", "private", "link", ""}) {
+      const std::string target = dir / output;
+      if (older == std::string("link")) fs::create_symlink("elsewhere", target);
+      else if (*older) writeFile(target, older);
+      if (older == std::string("private")) fs::permissions(target, fs::perms(0600));
+      const std::vector<std::string> before = listDir(dir.path());
+      std::vector<std::string> args{"w.wld"};
+      if (html) args.insert(args.begin(), "--html");
+      const Result r = runUnderStrace(dir.path(), {"-qq", "-o", "/dev/null", "-e", "trace=fsync",
+                                                   "-e", std::string("inject=fsync:error=EIO:when=") + when},
+                                      args);
+      SCOPED_TRACE(std::string(output) + ", older: " + older);
+      EXPECT_EQ(2, r.status);
+      EXPECT_EQ(std::string("error: ") + output + ": cannot sync its folder: Input/output error\n", r.err);
+      if (html) fs::remove(dir / "Home.png");  // the map a page comes after
+      EXPECT_EQ(before, listDir(dir.path()));
+      if (older == std::string("link")) {
+        EXPECT_EQ("elsewhere", fs::read_symlink(target).string());
+      } else if (*older) {
+        EXPECT_EQ(older, readFile(target));
+        EXPECT_EQ(older == std::string("private") ? fs::perms(0600) : fs::perms(0644),
+                  fs::status(target).permissions() & fs::perms::all);
+      }
+      fs::remove(target);
+    }
   }
+  EXPECT_EQ("the old map, elsewhere", readFile(dir / "elsewhere"));
   // A file system that cannot sync files or folders at all (EINVAL) has
   // nothing more to make durable: the map is saved.
   const Result unsynced = runUnderStrace(dir.path(), {"-qq", "-o", "/dev/null", "-e", "trace=fsync",
@@ -1100,38 +1125,48 @@ TEST_F(EndToEndTest, ClosedPipeOnStandardOutputStillWritesTheMap) {
   EXPECT_EQ(kSmallWorldPixels, pixels(dir / "Home.png"));
 }
 
-// A signal during the save, sent at a chosen call by strace, so that nothing
-// rests on timing. Sent while the temporary file is being synced, it removes
-// that file and ends the run as the signal says, the old map kept; sent at the
-// rename, it waits until the new map is in place and then ends the run, with
-// the older map's second name removed. A signal the caller ignores (nohup,
-// trap '' HUP) stays ignored: the run finishes its map.
+// A signal during the save of a map or a page, sent at a chosen call by strace,
+// so that nothing rests on timing. Sent while the temporary file is being
+// synced, it removes that file and ends the run as the signal says, the old
+// output kept; sent at the rename, it waits until the new output is in place
+// and then ends the run, with the older output's second name removed. A signal
+// the caller ignores (nohup, trap '' HUP) stays ignored: the run finishes.
 TEST_F(EndToEndTest, SignalDuringTheSaveLeavesNothingBehind) {
   if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace";
   writeFile(dir / "w.wld", smallWorld("Home"));
   const std::pair<int, const char*> signals[] = {
       {SIGINT, "INT"}, {SIGTERM, "TERM"}, {SIGHUP, "HUP"}, {SIGQUIT, "QUIT"}};
+  // The map's sync and rename come first; the page's sync is the third, after
+  // the map's folder's, and its rename the second.
+  const std::tuple<const char*, const char*, const char*> saves[] = {
+      {"Home.png", "fsync", "1"}, {"Home.png", "rename", "1"},
+      {"Home.html", "fsync", "3"}, {"Home.html", "rename", "2"}};
   for (const auto& [signal, name] : signals) {
-    for (const char* call : {"fsync", "rename"}) {
+    for (const auto& [output, call, when] : saves) {
       // Ignored or not, on a file system with or without unnamed files.
       for (const int way : {0, 1, 2, 3}) {
-        const bool ignored = way & 1, named = way & 2;
+        const bool ignored = way & 1, named = way & 2, page = output == std::string("Home.html");
         if (ignored && signal == SIGQUIT) continue;
-        writeFile(dir / "Home.png", "the old map");
-        const std::string at = std::string(call) + ":signal=SIG" + name + ":when=1";
+        writeFile(dir / output, "the old output");
+        const std::string at = std::string(call) + ":signal=SIG" + name + ":when=" + when;
         std::vector<std::string> options{"-qq", "-o", "/dev/null", "-e",
                                          std::string("trace=") + call, "-e", "inject=" + at};
         if (named) options.push_back(WLDMAP_NO_UNNAMED);
-        const Result r = runUnderStrace(dir.path(), options, {"w.wld"},
+        const Result r = runUnderStrace(dir.path(), options, page ? std::vector<std::string>{"--html", "w.wld"}
+                                                                  : std::vector<std::string>{"w.wld"},
                                         std::string(ignored ? "trap '' " : "trap - ") + name);
-        SCOPED_TRACE(at + (ignored ? ", ignored" : "") + (named ? ", named" : ""));
+        SCOPED_TRACE(at + " of " + output + (ignored ? ", ignored" : "") + (named ? ", named" : ""));
         EXPECT_EQ(ignored ? 0 : 128 + signal, r.status) << r.err;
-        EXPECT_EQ((std::vector<std::string>{"Home.png", "w.wld"}), listDir(dir.path()));
-        if (ignored || std::string(call) == "rename") {
-          EXPECT_EQ(kSmallWorldPixels, pixels(dir / "Home.png"));
-        } else {
-          EXPECT_EQ("the old map", readFile(dir / "Home.png"));
+        const std::vector<std::string> files{"Home.html", "Home.png", "w.wld"};
+        EXPECT_EQ(std::vector<std::string>(files.begin() + (page ? 0 : 1), files.end()), listDir(dir.path()));
+        const bool whole = ignored || std::string(call) == "rename";
+        EXPECT_EQ(whole, readFile(dir / output) != "the old output");
+        if (whole && page) {
+          EXPECT_EQ(0u, readFile(dir / output).find("<!DOCTYPE html>"));
+        } else if (whole) {
+          EXPECT_EQ(kSmallWorldPixels, pixels(dir / output));
         }
+        fs::remove(dir / "Home.html");
       }
     }
   }

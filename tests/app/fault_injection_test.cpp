@@ -75,9 +75,12 @@ struct Scenario {
   std::string output;
   std::optional<std::string> before;  // none: the output is missing
   bool named = false;  // on a file system without unnamed files
+  std::string alongside = "";  // what the run also writes: a page's map
 };
 const Scenario kMap{{"w.wld"}, "Home.png", "an older map"};
 const Scenario kMapNamed{{"w.wld"}, "Home.png", "an older map", true};
+const Scenario kPage{{"--html", "w.wld"}, "Home.html", "an older page", false, "Home.png"};
+const Scenario kPageNamed{{"--html", "w.wld"}, "Home.html", "an older page", true, "Home.png"};
 const Scenario kThumbnails[] = {
     {{"--thumbnail", "512", "w.wld", "t.png"}, "t.png", "an older thumbnail"},
     {{"--thumbnail", "512", "w.wld", "t.png"}, "t.png", ""},
@@ -106,8 +109,9 @@ bool mustRefuse(const std::string& kind, const std::string& error, const std::st
                          line.find("(deleted)>") != std::string::npos ||
                          line.find("O_TMPFILE") != std::string::npos;
   const bool ofOutput = line.find("<" + folder + "/" + output + ">") != std::string::npos;
-  const bool ofFolder = line.find("<" + folder + ">") != std::string::npos ||
-                        line.find("O_DIRECTORY") != std::string::npos;
+  // The folder opened (not merely the current folder an open starts from), or synced.
+  const bool ofFolder = kind == "openat" ? line.find("O_DIRECTORY") != std::string::npos
+                                         : line.find("<" + folder + ">") != std::string::npos;
   // The older output opened to read, for putting it back: nothing is lost without.
   const bool olderCopy = line.find("O_NOFOLLOW") != std::string::npos;
   if (kind == "rename") return true;
@@ -235,7 +239,7 @@ std::vector<std::string> sweep(const Scenario& scenario) {
         // A file the tool could not remove is named, for the user to remove.
         std::string unnamed;
         for (const std::string& file : listDir(run)) {
-          if (file == scenario.output || file == "w.wld") continue;
+          if (file == scenario.output || file == "w.wld" || file == scenario.alongside) continue;
           if (r.err.find("cannot remove " + file + ": ") == std::string::npos) unnamed = file;
           fs::remove(run + "/" + file);
         }
@@ -294,6 +298,14 @@ TEST(FaultInjectionTest, EveryFailedCallEndsInTheMapOrInAnErrorWithTheOldMapKept
   }
 }
 
+// The same rule for a page, which comes after its map.
+TEST(FaultInjectionTest, EveryFailedCallEndsInThePageOrInAnErrorWithTheOldPageKept) {
+  if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace";
+  for (const Scenario& scenario : {kPage, kPageNamed}) {
+    for (const std::string& fault : sweep(scenario)) ADD_FAILURE() << fault;
+  }
+}
+
 // The same rule for a thumbnail: over an older one, into the empty file a
 // service made, and where there is none.
 TEST(FaultInjectionTest, EveryFailedCallEndsInTheThumbnailOrInAnErrorWithTheOutputAsItWas) {
@@ -304,7 +316,7 @@ TEST(FaultInjectionTest, EveryFailedCallEndsInTheThumbnailOrInAnErrorWithTheOutp
 }
 
 // Killed outright (SIGKILL, a power cut's equal for the files) at any call of
-// a save, a map's or a thumbnail's, the run leaves the output old or whole and
+// a save, a map's, a page's or a thumbnail's, the run leaves the output old or whole and
 // nothing beside it: the new file has no name until it is whole, but for the
 // one between its naming and the rename over an older output. An empty output
 // written into may be left cut short; it is the service's, and it was empty.
@@ -314,7 +326,7 @@ TEST(FaultInjectionTest, KilledAtAnyCallOfTheSaveLeavesNothingBehind) {
   const std::string run = dir / "run";
   fs::create_directory(run);
   writeFile(run + "/w.wld", mixedWorld("Home", 300, 200));
-  std::vector<Scenario> scenarios{kMap};
+  std::vector<Scenario> scenarios{kMap, kPage};
   scenarios.insert(scenarios.end(), std::begin(kThumbnails), std::end(kThumbnails));
   int kills = 0;
   for (const Scenario& scenario : scenarios) {
@@ -339,7 +351,7 @@ TEST(FaultInjectionTest, KilledAtAnyCallOfTheSaveLeavesNothingBehind) {
         SCOPED_TRACE(what + ": " + line);
         EXPECT_EQ(128 + 9, r.status);
         for (const std::string& file : listDir(run)) {
-          if (file == scenario.output || file == "w.wld") continue;
+          if (file == scenario.output || file == "w.wld" || file == scenario.alongside) continue;
           EXPECT_TRUE(std::string(kind) == "rename") << "left " << file;
           fs::remove(run + "/" + file);
         }

@@ -284,7 +284,7 @@ TEST(ThumbnailProviderTest, RegisteredForTheCurrentUserCoCreateInstanceFindsIt) 
   const fs::path folder =
       fs::absolute(fs::u8path(dir / "Games (x86) & Tools/wldmap \u00e4")).make_preferred();
   fs::create_directories(folder);
-  for (const char* file : {"wldmap-thumbnails.dll", "tilecolors.txt", "register.cmd",
+  for (const char* file : {"wldmap-thumbnails.dll", "wldmap.exe", "tilecolors.txt", "register.cmd",
                            "unregister.cmd"}) {
     fs::copy_file(built / file, folder / file);
   }
@@ -304,6 +304,11 @@ TEST(ThumbnailProviderTest, RegisteredForTheCurrentUserCoCreateInstanceFindsIt) 
   EXPECT_EQ((folder / "wldmap-thumbnails.dll").wstring(), readString(server, nullptr));
   EXPECT_EQ(L"Apartment", readString(server, L"ThreadingModel"));
   EXPECT_EQ(WLDMAP_THUMBNAIL_CLSID, readString(kHandlerKey, nullptr));
+  // "Explore in browser" runs the tool of this folder on the world, whatever Explorer hands it.
+  const std::string verb = "Software\\Classes\\SystemFileAssociations\\.wld\\shell\\wldmap.explore";
+  EXPECT_EQ(L"Explore in browser", readString(verb, nullptr));
+  EXPECT_EQ(L"\"" + (folder / "wldmap.exe").wstring() + L"\" --html --open \"%1\"",
+            readString(verb + "\\command", nullptr));
 
   ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   std::optional<MergedClass> merged;
