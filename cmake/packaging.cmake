@@ -78,6 +78,8 @@ install(FILES data/wldmap-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/pac
         RENAME wldmap.xml)
 # File managers' thumbnail services run it for every world they show.
 install(FILES data/wldmap.thumbnailer DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers)
+# The service that keeps a folder's maps current, for an admin to enable per user.
+install(FILES "data/wldmap-watch@.service" DESTINATION lib/systemd/user)
 
 # The .deb's maintainer. The project has no mailing list or address of its own,
 # so the default is a name alone, which lintian calls malformed; the package then

@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 
 tools/install-deps.sh clang libclang-rt-14-dev desktop-file-utils dpkg-dev file lintian man-db \
   strace tumbler dbus shared-mime-info python3-gi python3-pil libkf5kio-dev kio-extras \
-  chromium chromium-driver python3-selenium fusefat dosfstools
+  chromium chromium-driver python3-selenium fusefat dosfstools firefox-esr systemd
 jobs=$(nproc)
 # Each stage's heading says how far into the run it starts.
 stage() { echo "== $* (at $((SECONDS / 60)) min $((SECONDS % 60)) s)"; }

@@ -5,16 +5,26 @@
 
 namespace wldmap {
 
+MapGuard::Resolved MapGuard::resolve(const std::string& world) {
+  Resolved entry;
+  try {
+    entry.fullPath = platform::fullPath(world);
+    entry.id = platform::fileId(entry.fullPath);
+  } catch (const platform::SystemError& e) {
+    entry.failure = e.what();
+  }
+  return entry;
+}
+
 MapGuard::MapGuard(const std::vector<std::string>& worlds) : worlds_(worlds) {
-  for (const std::string& world : worlds_) {
-    Resolved entry;
-    try {
-      entry.fullPath = platform::fullPath(world);
-      entry.id = platform::fileId(entry.fullPath);
-    } catch (const platform::SystemError& e) {
-      entry.failure = e.what();
-    }
-    resolved_.push_back(std::move(entry));
+  for (const std::string& world : worlds_) resolved_.push_back(resolve(world));
+}
+
+void MapGuard::addWorld() { resolved_.push_back(resolve(worlds_[resolved_.size()])); }
+
+void MapGuard::refresh() {
+  for (Resolved& world : resolved_) {
+    if (world.failure.empty()) world.id = platform::fileId(world.fullPath);
   }
 }
 
@@ -39,17 +49,19 @@ void MapGuard::checkMapPath(size_t index, const std::string& mapPath, const std:
                                " is written");
     }
   }
-  for (const auto& [written, earlier] : written_) {
-    if (written == *map) {
+  for (const auto& [of, written] : written_) {
+    if (written == *map && of.first != index) {
       throw Failure(world, "its " + kind + " " + mapPath + " was already written for " +
-                               earlier + " in this run; it is kept");
+                               worlds_[of.first] + " in this run; it is kept");
     }
   }
 }
 
-void MapGuard::recordMap(size_t index, const std::string& mapFile) {
+void MapGuard::recordMap(size_t index, const std::string& mapFile, const std::string& kind) {
   if (const std::optional<platform::FileId> written = platform::fileId(mapFile)) {
-    written_.emplace_back(*written, worlds_[index]);
+    written_[{index, kind}] = *written;
+  } else {
+    written_.erase({index, kind});
   }
 }
 

@@ -23,6 +23,7 @@ WorldSource::WorldSource(const std::string& path)
     : file_(std::make_unique<platform::InputFile>(path)) {
   refuseIrregular(*file_, "world file");
   platform::InputFile& file = *file_;
+  modified_ = file.modified();
   open([&file](char* out, size_t count) { return file.read(out, count); }, file.size());
 }
 

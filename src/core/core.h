@@ -37,6 +37,9 @@ class WorldSource {
   WorldSource& operator=(WorldSource&&) noexcept;
 
   const WorldHeader& header() const { return header_; }
+  // When the world file was last written, in seconds since 1970; 0 for a
+  // source that is not a file, or where the system does not tell.
+  int64_t modified() const { return modified_; }
   // Every cell, for a map or a page.
   TileGrid readGrid();
   // The thumbnail at most `size` pixels a side, the cells painted with
@@ -52,6 +55,7 @@ class WorldSource {
   std::unique_ptr<platform::InputFile> file_;  // when the source is a file
   std::unique_ptr<WorldReader> reader_;
   WorldHeader header_;
+  int64_t modified_ = 0;
 };
 
 // The colour table of the colour file at `path`, read as bytes; the file's

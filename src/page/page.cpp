@@ -90,9 +90,10 @@ std::string jsonNames(const std::map<int32_t, std::string>& names) {
 }
 
 // What the page's script reads of the world: its name, size and levels, the
-// rows where the depths begin, the colours of every layer and the types' names.
+// rows where the depths begin, the colours of every layer, the types' names and
+// when it was saved.
 std::string worldJson(const WorldHeader& header, const TileColorTable& table,
-                      const TypeNames& names) {
+                      const TypeNames& names, int64_t saved) {
   const LayerColors colors = layerColors(header, table);
   return "{\"name\":" + jsonString(header.name) + ",\"width\":" + std::to_string(header.width) +
          ",\"height\":" + std::to_string(header.height) +
@@ -104,7 +105,8 @@ std::string worldJson(const WorldHeader& header, const TileColorTable& table,
          ",\"rock\":" + jsonColor(colors.rock) + ",\"walls\":" + jsonColors(colors.walls) +
          ",\"water\":" + jsonColor(colors.water) + ",\"lava\":" + jsonColor(colors.lava) +
          ",\"tiles\":" + jsonColors(colors.tiles) + "},\"names\":{\"tiles\":" +
-         jsonNames(names.tiles) + ",\"walls\":" + jsonNames(names.walls) + "}}";
+         jsonNames(names.tiles) + ",\"walls\":" + jsonNames(names.walls) + "}" +
+         (saved != 0 ? ",\"saved\":" + std::to_string(saved) : std::string()) + "}";
 }
 
 // `size` bytes at `data` in base 85 (docs/page-cells.md): every four bytes, the
@@ -268,7 +270,7 @@ PageCells packCells(const TileGrid& grid) {
 }
 
 void writePage(std::ostream& out, const WorldHeader& header, const PageCells& cells,
-               const TileColorTable& colors, const TypeNames& names) {
+               const TileColorTable& colors, const TypeNames& names, int64_t saved) {
   // The template's fields, @NAME@ each, in the order they come.
   const std::string page = kPageHtml;
   size_t at = 0;
@@ -290,7 +292,7 @@ void writePage(std::ostream& out, const WorldHeader& header, const PageCells& ce
     } else if (field == "SCRIPT") {
       out << kPageJs;
     } else if (field == "WORLD") {
-      out << worldJson(header, colors, names);
+      out << worldJson(header, colors, names, saved);
     } else if (field == "CELLS") {
       // One plane a line.
       for (size_t i = 0; i < cells.planes.size(); ++i) {

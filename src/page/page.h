@@ -25,11 +25,12 @@ struct PageCells {
 PageCells packCells(const TileGrid& grid);
 
 // Writes the page of the world `header` with the packed `cells`, painted with
-// `colors` and its types named by `names`, to `out`: the page's HTML, style and
-// script as built into the tool, the world's name, levels and the names as
-// escaped text, and the planes in base 85. The same world gives the same bytes
-// on every system. Throws std::bad_alloc, and what `out` throws.
+// `colors` and its types named by `names`, saved at `saved` (seconds since
+// 1970, 0 when unknown), to `out`: the page's HTML, style and script as built
+// into the tool, the world's name, levels, names and time as escaped text,
+// and the planes in base 85. The same world gives the same bytes on every
+// system. Throws std::bad_alloc, and what `out` throws.
 void writePage(std::ostream& out, const WorldHeader& header, const PageCells& cells,
-               const TileColorTable& colors, const TypeNames& names);
+               const TileColorTable& colors, const TypeNames& names, int64_t saved);
 
 }  // namespace wldmap

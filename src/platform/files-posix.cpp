@@ -48,6 +48,7 @@ InputFile::InputFile(const std::string& path) : handle_(-1) {
   folder_ = S_ISDIR(info.st_mode);
   regular_ = S_ISREG(info.st_mode);
   size_ = regular_ ? static_cast<uint64_t>(info.st_size) : 0;
+  modified_ = static_cast<int64_t>(info.st_mtime);
   // Only the open had to be kept from blocking; reads of a regular file block
   // as reads should.
   if (regular_) {

@@ -127,6 +127,10 @@ InputFile::InputFile(const std::string& path) : handle_(-1) {
     folder_ = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     regular_ = !folder_;
     size_ = uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+    // Hundreds of nanoseconds since 1601.
+    const uint64_t written = uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32 |
+                             info.ftLastWriteTime.dwLowDateTime;
+    modified_ = static_cast<int64_t>(written / 10000000) - 11644473600;
   }
 }
 

@@ -83,6 +83,9 @@ class InputFile {
   bool isRegular() const { return regular_; }
   // The file's size in bytes when it was opened (regular files).
   uint64_t size() const { return size_; }
+  // When the file was last written, in seconds since 1970 (UTC), as it was
+  // when opened; 0 where the system does not tell.
+  int64_t modified() const { return modified_; }
   // Reads up to `size` bytes at the current offset, retrying a read that a
   // signal interrupted; returns 0 only at the end of the file. Throws
   // SystemError ("cannot read it: <reason>"): a failed read is never an end.
@@ -95,6 +98,7 @@ class InputFile {
   bool folder_ = false;
   bool regular_ = false;
   uint64_t size_ = 0;
+  int64_t modified_ = 0;
 };
 
 // A file read as bytes through a standard input stream, for the readers that

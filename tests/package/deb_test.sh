@@ -41,6 +41,16 @@ changelog=$(zcat "$doc/changelog.gz")
   fail "the changelog does not start with $version"
 man=$(zcat "$root/unpacked/usr/share/man/man1/wldmap.1.gz")
 grep -q '^\.TH WLDMAP' <<<"$man" || fail "no compressed man page"
+# The watch's service for a user, checked by systemd as an instance of it is
+# (with the unpacked tool where the system's would be found by its name).
+unit="$root/unpacked/usr/lib/systemd/user/wldmap-watch@.service"
+[ -f "$unit" ] || fail "the package carries no watch service"
+if command -v systemd-analyze >/dev/null; then
+  mkdir -m 700 "$root/units" "$root/run"
+  sed "s|^ExecStart=wldmap |ExecStart=$root/unpacked/usr/bin/wldmap |" "$unit" >"$root/units/wldmap-watch@srv-worlds.service"
+  XDG_RUNTIME_DIR="$root/run" systemd-analyze verify --man=no --user \
+    "$root/units/wldmap-watch@srv-worlds.service" || fail "systemd finds fault with the watch service"
+fi
 
 # The KDE plugin's package, where it is built: the plugin where Qt finds it,
 # the tool's own version for its colours and file type.

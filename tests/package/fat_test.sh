@@ -2,7 +2,8 @@
 # Maps and thumbnails on a FAT file system through FUSE (fusefat), as on a
 # stick: no modes, no links, no files without a name, a truncate that refuses
 # what changes nothing. Every output is whole, no warning is printed, and an
-# older output is replaced whole. Skipped (77) where fusefat cannot mount.
+# older output is replaced whole. A watch, told of no changes there, looks for
+# them itself and maps each save. Skipped (77) where fusefat cannot mount.
 #   fat_test.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -11,7 +12,9 @@ for tool in fusefat mkfs.vfat; do
 done
 root=$(mktemp -d)
 mnt=$root/mnt
+watch=
 cleanup() {
+  [ -z "$watch" ] || kill -KILL "$watch" 2>/dev/null || true
   cd /
   umount "$mnt" 2>/dev/null || fusermount -u "$mnt" 2>/dev/null || true
   rm -rf "$root" || true
@@ -38,4 +41,23 @@ done
 [ ! -s "$root/err" ] || fail "warnings: $(cat "$root/err")"
 [ "$(ls | tr '\n' ' ')" = "Sample.png empty.png new.png older.png three.png w.wld " ] ||
   fail "unexpected files: $(ls)"
+
+# A watch of the stick polls it, and maps a save it finds.
+rm -f ./*.png
+"$build/wldmap" --watch --settle 0.2 --poll 0.2 . >"$root/watch" 2>"$root/err" &
+watch=$!
+for _ in $(seq 100); do [ -f Sample.png ] && break; sleep 0.1; done
+first=$(md5sum <Sample.png)
+rm w.wld  # saved anew: this FAT cannot cut a file back to nothing
+"$build/gensample" 240 160 4 w.wld
+for _ in $(seq 100); do [ "$(md5sum <Sample.png)" != "$first" ] && break; sleep 0.1; done
+kill -TERM "$watch"
+wait "$watch" || fail "the watch ended with status $?"
+watch=
+grep -qx '.: this file system does not tell of changes; it is looked at every 0.2 s' "$root/watch" ||
+  fail "the watch did not say it polls: $(cat "$root/watch")"
+[ "$(grep -c '^Done!$' "$root/watch")" = 2 ] || fail "not two maps: $(cat "$root/watch") $(cat "$root/err")"
+(cd "$root" && "$build/gensample" 240 160 4 w.wld && "$build/wldmap" w.wld </dev/null >/dev/null)
+cmp -s Sample.png "$root/Sample.png" || fail "the watch's map is not the save's"
+[ "$(ls | tr '\n' ' ')" = "Sample.png w.wld " ] || fail "unexpected files: $(ls)"
 echo "fat through fuse: ok"
