@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "app/failure.h"
-#include "app/map_guard.h"
+#include "app/output_guard.h"
 #include "app/map_names.h"
 #include "app/data_files.h"
 #include "app/thumbnailer.h"
@@ -66,18 +66,6 @@ void reportUnknownWalls(const MapPainter& painter, std::ostream& out) {
   out.flush();
 }
 
-// A thread joined when the scope it was started in is left, also by an exception.
-class Joined {
- public:
-  explicit Joined(std::thread thread) : thread_(std::move(thread)) {}
-  ~Joined() { thread_.join(); }
-  Joined(const Joined&) = delete;
-  Joined& operator=(const Joined&) = delete;
-
- private:
-  std::thread thread_;
-};
-
 // `name` in `folder`, with a separator between them where it has none; in the
 // current folder when `folder` is empty.
 std::string inFolder(const std::string& folder, const std::string& name) {
@@ -105,7 +93,7 @@ class Run {
         out_(out), err_(err) {}
 
   // A map's path as the messages give it, and in full.
-  struct MapPath {
+  struct OutputPath {
     std::string path;
     std::string file;
   };
@@ -127,7 +115,7 @@ class Run {
 
   // The map of world `index`, named from its header, for telling two worlds'
   // maps apart before either is written; none when the world cannot be read.
-  std::optional<MapPath> mapOf(size_t index) const {
+  std::optional<OutputPath> mapOf(size_t index) const {
     try {
       const WorldSource world(guard_.fullPath(index));
       return outputPath(index, world.header(), ".png");
@@ -147,18 +135,18 @@ class Run {
   // left for its next save.
   bool mapWorld(size_t index, const std::function<bool()>& unchanged = nullptr) {
     const std::string& worldPath = worlds_[index];
-    MapPath page;
+    OutputPath page;
     try {
       out_ << "Parsing header" << std::endl;
       WorldSource world =
           blameOn(worldPath, [&] { return WorldSource(guard_.fullPath(index)); });
       // A map or page that may not be written is refused before the world is read.
-      const MapPath map = outputPath(index, world.header(), ".png");
-      guard_.checkMapPath(index, map.path, map.file);
+      const OutputPath map = outputPath(index, world.header(), ".png");
+      guard_.checkOutput(index, map.path, map.file, "map");
       blameOn(map.path, [&] { platform::checkReplaceable(map.file); });
       if (extras_.page) {
         page = outputPath(index, world.header(), ".html");
-        guard_.checkMapPath(index, page.path, page.file, "page");
+        guard_.checkOutput(index, page.path, page.file, "page");
         blameOn(page.path, [&] { platform::checkReplaceable(page.file); });
       }
       out_ << "Reading world" << std::endl;
@@ -180,13 +168,13 @@ class Run {
         PageCells cells;
         std::exception_ptr packingFailed;
         {
-          Joined packing(platform::startThread([&] {
+          const platform::JoinedThread packing([&] {
             try {
               cells = packCells(grid);
             } catch (...) {
               packingFailed = std::current_exception();
             }
-          }));
+          });
           saveMap(index, world.header(), painter, map);
         }
         blameOn(page.path, [&] {
@@ -219,7 +207,7 @@ class Run {
  private:
   // The map (`extension` ".png") or page (".html") of world `index`: beside the
   // world or in the folder asked for, named after the world.
-  MapPath outputPath(size_t index, const WorldHeader& header, const char* extension) const {
+  OutputPath outputPath(size_t index, const WorldHeader& header, const char* extension) const {
     const bool windows = platform::kWindowsFileNames;
     const std::string mapName = safeFileName(header.name, windows) + extension;
     if (!extras_.into.empty()) return {inFolder(extras_.into, mapName), inFolder(intoFull_, mapName)};
@@ -246,7 +234,7 @@ class Run {
   // The stage "Saving image as": paints the map as it is encoded and saves it
   // beside the world, named after the world.
   void saveMap(size_t index, const WorldHeader& header, const MapPainter& painter,
-               const MapPath& map) {
+               const OutputPath& map) {
     out_ << "Saving image as " << map.path << std::endl;
     blameOn(map.path, [&] {
       savePng(map.file, static_cast<uint32_t>(header.width), static_cast<uint32_t>(header.height),
@@ -254,25 +242,25 @@ class Run {
                 reportWarning(err_, map.path, warning);
               });
     });
-    guard_.recordMap(index, map.file);
+    guard_.recordOutput(index, map.file, "map");
   }
 
   // The stage "Saving page as": the world's browser page beside its map.
   void savePage(size_t index, const WorldHeader& header, const PageCells& cells,
                 const TileColorTable& colors, const TypeNames& names, int64_t saved,
-                const MapPath& page) {
+                const OutputPath& page) {
     out_ << "Saving page as " << page.path << std::endl;
     blameOn(page.path, [&] {
       saveFile(
-          page.file,
+          page.file, "page",
           [&](std::ostream& out) { writePage(out, header, cells, colors, names, saved); },
           [this, &page](const std::string& warning) { reportWarning(err_, page.path, warning); });
     });
-    guard_.recordMap(index, page.file, "page");
+    guard_.recordOutput(index, page.file, "page");
   }
 
   std::vector<std::string> worlds_;
-  MapGuard guard_;
+  OutputGuard guard_;
   const std::vector<std::string> colorCandidates_;
   const std::vector<std::string> namesCandidates_;
   const Extras extras_;
@@ -310,7 +298,7 @@ bool mapsDiffer(const Run& run, std::ostream& err) {
   std::map<std::string, size_t> firstOf;
   bool differ = true;
   for (size_t i = 0; i < run.worlds().size(); ++i) {
-    const std::optional<Run::MapPath> map = run.mapOf(i);
+    const std::optional<Run::OutputPath> map = run.mapOf(i);
     if (!map) continue;  // its own error comes when it is mapped
     const auto [first, added] = firstOf.emplace(sameName(map->file), i);
     if (added) continue;
@@ -541,10 +529,10 @@ class Watch {
   // map would be another world's (a warning, once; it is no longer watched).
   bool admitted(size_t world) {
     if (admitted_[world]) return true;
-    const std::optional<Run::MapPath> map = run_.mapOf(world);
+    const std::optional<Run::OutputPath> map = run_.mapOf(world);
     for (size_t other = 0; map && other < run_.worlds().size(); ++other) {
       if (other == world || !fullPaths_[other].size()) continue;
-      const std::optional<Run::MapPath> theirs = run_.mapOf(other);
+      const std::optional<Run::OutputPath> theirs = run_.mapOf(other);
       if (theirs && sameName(theirs->file) == sameName(map->file)) {
         reportWarning(err_, run_.worlds()[world], "its map, " + map->path + ", would be " +
                                                       run_.worlds()[other] + "'s too; it is not watched");
@@ -779,6 +767,21 @@ int runDriver(const std::vector<std::string>& args, const std::string& exePath, 
   bool allWritten = true;
   for (size_t i = 0; i < worlds.size(); ++i) allWritten = run->mapWorld(i) && allWritten;
   return finish(allWritten ? 0 : 2);
+}
+
+bool waitsForEnter(int argc, char** argv) {
+  if (argc < 2) return true;
+  const std::string first = argv[1];
+  if (first == "--help" || first == "-h" || first == "--version" || first == "--thumbnail") {
+    return false;
+  }
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--watch") return false;
+    if (option == "--into" || option == "--settle" || option == "--poll") ++i;
+    else if (option != "--html" && option != "--open") break;
+  }
+  return true;
 }
 
 }  // namespace wldmap

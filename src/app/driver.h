@@ -18,4 +18,9 @@ namespace wldmap {
 int runDriver(const std::vector<std::string>& args, const std::string& exePath, std::istream& in,
               std::ostream& out, std::ostream& err);
 
+// Whether a run with the arguments `argv` (`argc` of them, the program first)
+// ends by waiting for Enter: not help, version, a thumbnail or a watch. Reads
+// the arguments as the system gave them, so that main can tell on any path.
+bool waitsForEnter(int argc, char** argv);
+
 }  // namespace wldmap

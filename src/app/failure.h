@@ -3,6 +3,7 @@
 #pragma once
 
 #include <new>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -48,11 +49,18 @@ auto blameOn(const std::string& file, Step step) -> decltype(step()) {
   }
 }
 
-// The failure of an output that is the world file itself: it is kept, and no
-// `product` ("map", "thumbnail") is written.
-inline Failure outputIsTheWorld(const std::string& output, const std::string& product) {
-  return Failure(output, "is the world file itself; it is kept, and no " + product +
-                             " is written");
+// Refuses an output that is the world file itself, whatever names either
+// (`output` and `world` their identities, where they exist): a Failure about
+// `outputPath` saying it is kept, and no `product` ("map", "page",
+// "thumbnail") is written.
+inline void refuseTheWorldItself(const std::string& outputPath,
+                                 const std::optional<platform::FileId>& output,
+                                 const std::optional<platform::FileId>& world,
+                                 const std::string& product) {
+  if (output && output == world) {
+    throw Failure(outputPath, "is the world file itself; it is kept, and no " + product +
+                                  " is written");
+  }
 }
 
 // The line a failure is reported with: "error: <file>: <what>".

@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
   } catch (const std::runtime_error& e) {
     std::cerr << "error: " << e.what() << std::endl;
   }
-  std::cin.get();
+  // As the run would have: a thumbnail service's run never reads its input.
+  if (wldmap::waitsForEnter(argc, argv)) std::cin.get();
   return 2;
 }

@@ -43,10 +43,8 @@ int runThumbnailer(const std::vector<std::string>& args,
   try {
     const std::string worldFile = blameOn(worldPath, [&] { return platform::fullPath(worldPath); });
     const std::string outputFile = blameOn(output, [&] { return platform::fullPath(output); });
-    const std::optional<platform::FileId> outputId = platform::fileId(outputFile);
-    if (outputId && outputId == platform::fileId(worldFile)) {
-      throw outputIsTheWorld(output, "thumbnail");
-    }
+    refuseTheWorldItself(output, platform::fileId(outputFile), platform::fileId(worldFile),
+                         "thumbnail");
     WorldSource world = blameOn(worldPath, [&] { return WorldSource(worldFile); });
     const TileColorTable colors = readColors(colorCandidates, nullptr);
     const BoxMeans thumbnail =

@@ -91,16 +91,16 @@ void encode(std::ostream& out, uint32_t width, uint32_t height, PaintAhead& rows
   writer.write_end_info();
 }
 
-// Writes the PNG into `file` through its own handle and commits it.
+// Writes what `write` writes into `file` (a new file or an output), through
+// the very handle that made it, and commits it.
 template <typename File>
-void writeTo(File& file, uint32_t width, uint32_t height, const PaintBand& paintBand,
-             const PngWarningHandler& onWarning) {
+void writeThrough(File& file, const std::function<void(std::ostream&)>& write) {
   FileBuffer<File> buffer(file);
   std::ostream out(&buffer);
-  // The stream rethrows the file's own error, which png++ turns into a
-  // png::error carrying its text ("cannot write it: File too large").
+  // The stream rethrows the file's own error ("cannot write it: File too
+  // large"), which png++ turns into a png::error carrying its text.
   out.exceptions(std::ios::badbit);
-  writePng(out, width, height, paintBand, onWarning);
+  write(out);
   buffer.drain();
   file.commit();
 }
@@ -119,25 +119,20 @@ void writePng(std::ostream& out, uint32_t width, uint32_t height, const PaintBan
 
 void savePng(const std::string& path, uint32_t width, uint32_t height,
              const PaintBand& paintBand, const PngWarningHandler& onWarning) {
-  platform::PendingFile file(path, onWarning);
-  writeTo(file, width, height, paintBand, onWarning);
+  platform::PendingFile file(path, "map", onWarning);
+  writeThrough(file, [&](std::ostream& out) { writePng(out, width, height, paintBand, onWarning); });
 }
 
-void saveFile(const std::string& path, const std::function<void(std::ostream&)>& write,
-              const PngWarningHandler& onWarning) {
-  platform::PendingFile file(path, onWarning);
-  FileBuffer<platform::PendingFile> buffer(file);
-  std::ostream out(&buffer);
-  out.exceptions(std::ios::badbit);  // the file's own error comes through
-  write(out);
-  buffer.drain();
-  file.commit();
+void saveFile(const std::string& path, const std::string& product,
+              const std::function<void(std::ostream&)>& write, const PngWarningHandler& onWarning) {
+  platform::PendingFile file(path, product, onWarning);
+  writeThrough(file, write);
 }
 
 void writePngOutput(const std::string& path, uint32_t width, uint32_t height,
                     const PaintBand& paintBand, const PngWarningHandler& onWarning) {
   platform::OutputFile file(path, onWarning);
-  writeTo(file, width, height, paintBand, onWarning);
+  writeThrough(file, [&](std::ostream& out) { writePng(out, width, height, paintBand, onWarning); });
 }
 
 }  // namespace wldmap

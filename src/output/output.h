@@ -19,7 +19,8 @@ class PngError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Receives each of libpng's warnings.
+// Receives each warning, libpng's and the save's: platform::WarningHandler's
+// twin, so that this header needs none of the platform's.
 using PngWarningHandler = std::function<void(const std::string& warning)>;
 
 // Encodes the width x height map that `paintBand` paints as an 8-bit RGBA PNG,
@@ -42,10 +43,11 @@ void savePng(const std::string& path, uint32_t width, uint32_t height,
 
 // Once platform::checkReplaceable has let `path` be replaced: saves what `write`
 // writes to the stream it is given as savePng saves a map (a temporary file,
-// synced and renamed over `path`). Throws platform::SystemError, or what
-// `write` threw, and removes the temporary file then.
-void saveFile(const std::string& path, const std::function<void(std::ostream&)>& write,
-              const PngWarningHandler& onWarning);
+// synced and renamed over `path`), its warnings naming it `product` ("page").
+// Throws platform::SystemError, or what `write` threw, and removes the
+// temporary file then.
+void saveFile(const std::string& path, const std::string& product,
+              const std::function<void(std::ostream&)>& write, const PngWarningHandler& onWarning);
 
 // Writes the PNG as writePng does to the output `path` a thumbnail service
 // named (see platform::OutputFile): into that very file where it is missing or

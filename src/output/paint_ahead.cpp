@@ -29,7 +29,7 @@ PaintAhead::PaintAhead(uint32_t width, uint32_t height, PaintBand paint)
       paint_(std::move(paint)),
       pixels_(makeLargeArray<Color>(checkedProduct(checkedProduct(width, bandRows_), ring_.slots))),
       filters_(new int8_t[size_t(bandRows_) * ring_.slots]),
-      painter_(platform::startThread([this] { paintAll(); })) {}
+      painter_([this] { paintAll(); }) {}
 
 PaintAhead::~PaintAhead() {
   {
@@ -37,7 +37,7 @@ PaintAhead::~PaintAhead() {
     stop_ = true;
   }
   changed_.notify_all();
-  painter_.join();
+  // painter_, the last member, is joined as the first to go.
 }
 
 void PaintAhead::paintAll() {

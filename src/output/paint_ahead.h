@@ -11,6 +11,7 @@
 #include "model/color.h"
 #include "model/large_array.h"
 #include "model/paint_band.h"
+#include "platform/platform.h"
 
 namespace wldmap {
 
@@ -74,7 +75,7 @@ class PaintAhead {
   std::exception_ptr failure_;
 
   uint32_t current_ = UINT32_MAX;  // the band the encoder reads, on its own thread
-  std::thread painter_;            // started last, once the rest is in place
+  platform::JoinedThread painter_;  // started last, once the rest is in place; joined first
 };
 
 }  // namespace wldmap

@@ -128,52 +128,49 @@ void checkReplaceable(const std::string& target);
 
 // A new file beside `target` that replaces `target` only when committed, so
 // `target` holds either its old content or the whole new one, also after a
-// power loss. Where the system has files without a name (Linux's O_TMPFILE),
-// the new file has none until it is whole and synced: it is linked into place
-// directly where there is no `target`, or through a name that lives only
-// between that link and the rename over `target`, so that even a kill leaves
-// nothing behind. Elsewhere it is a named temporary file, which SIGINT,
-// SIGTERM, SIGHUP and SIGQUIT (closing the console, Ctrl+C, on Windows) remove
-// before the process ends.
+// power loss. Each system saves in its own file (save-posix.cpp,
+// save-win32.cpp), in these steps:
+//  1. the new file is made beside the target: on Linux without a name until it
+//     is whole (O_TMPFILE), so that even a kill leaves nothing behind; else
+//     named TARGET.tmpPID-N, which the clean-up signals (SIGINT, SIGTERM,
+//     SIGHUP, SIGQUIT; Ctrl+C and closing the console on Windows) remove;
+//  2. it is written, given the older target's permissions, and synced;
+//  3. it takes the target's place in one rename, with the clean-up signals
+//     held until the rename lasts (POSIX syncs the folder; where the folder
+//     cannot be synced, the older target is put back, from its bytes or from
+//     a second name TARGET.oldPID-N made just before the rename);
+//  4. uncommitted, it is removed, and a file the save made and cannot remove
+//     is named to the warning handler.
 class PendingFile {
  public:
   // Creates the new file; the caller has checked with checkReplaceable, before
-  // anything was made, that `target` could be replaced at all. Throws
+  // anything was made, that `target` could be replaced at all. `product` names
+  // what it is in the warnings ("map", "page", "thumbnail"). Throws
   // SystemError. What goes wrong without failing the save goes to
   // `onWarning`: a mode the file system cannot set, a file this object made
   // and could not remove.
-  PendingFile(const std::string& target, const WarningHandler& onWarning);
-  // Removes the new file unless it was committed.
+  PendingFile(const std::string& target, const std::string& product,
+              const WarningHandler& onWarning);
+  // Removes the new file unless it was committed. Throws nothing.
   ~PendingFile();
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
 
   // Appends bytes to the new file. Throws SystemError.
   void write(const char* data, size_t size);
-  // Gives the file the permissions of the file it replaces (where they
-  // differ, and where the file system has them), syncs it, puts it in the
-  // target's place and syncs the folder; a folder that cannot be synced puts
-  // the older target back (from its bytes, or from a second name where the
-  // new file had to be named). The clean-up signals are held from the moment
-  // the file takes the target's place until the folder is synced; with
-  // `signalsAfter`, one that came meanwhile is taken as having come after the
-  // run, so that the new content and an exit by a signal never go together.
-  // Throws SystemError.
-  void commit(bool signalsAfter = false);
+  // Steps 2 and 3 above. With `keepHeld`, once the new file lasts as the
+  // target the clean-up signals stay held until the process ends: a signal
+  // never ends the run over the new content. Throws SystemError.
+  void commit(bool keepHeld = false);
+
+  // Each system's state of the new file.
+  struct System;
 
  private:
-  // Gives the synced, unnamed file the target's name; false when something
-  // took that name meanwhile. Throws SystemError.
-  bool linkAsTarget();
-  // Gives the synced, unnamed file a temporary name beside the target (in
-  // path_); removes `backup` when it cannot. Throws SystemError.
-  void nameUnnamed(const std::string& backup);
-
-  std::string target_;
+  const std::string target_;
+  const std::string product_;
   const WarningHandler& onWarning_;
-  std::string path_;      // the named temporary file, or empty
-  intptr_t handle_;
-  bool unnamed_ = false;  // the new file has no name
+  std::unique_ptr<System> system_;
   bool committed_ = false;
 };
 
@@ -191,22 +188,23 @@ class OutputFile {
   // at once. Throws SystemError.
   OutputFile(const std::string& path, const WarningHandler& onWarning);
   // Unless committed, the output as it was: an empty file written into is cut
-  // back to nothing (as a clean-up signal also does meanwhile), a new file
-  // removed. A file it made and cannot remove is named to `onWarning`.
+  // back to nothing, whatever reached it (as a clean-up signal also does
+  // meanwhile), a new file removed. A file it made and cannot remove, or cannot
+  // cut back, is named to `onWarning`. Throws nothing.
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
   // Writes the next bytes of the new content. Throws SystemError.
   void write(const char* data, size_t size);
-  // Makes the new content the output's, synced. Throws SystemError.
+  // Makes the new content the output's, synced; from then on the clean-up
+  // signals stay held until the process ends. Throws SystemError.
   void commit();
 
  private:
   const WarningHandler& onWarning_;
   std::unique_ptr<PendingFile> replacement_;  // where the output is missing or holds something
   intptr_t handle_ = -1;                      // the empty output, written into
-  uint64_t written_ = 0;
   bool committed_ = false;
 };
 

@@ -115,22 +115,15 @@ bool keep(char (&buffer)[PATH_MAX], const std::string& path) {
 
 }  // namespace
 
-struct HeldSignals::Previous {
-  sigset_t mask;
-};
-
-HeldSignals::HeldSignals() : previous_(std::make_unique<Previous>()) {
+HeldSignals::HeldSignals() {
   sigset_t held;
   sigemptyset(&held);
   for (int signal : kCleanupSignals) sigaddset(&held, signal);
-  pthread_sigmask(SIG_BLOCK, &held, &previous_->mask);
+  pthread_sigmask(SIG_BLOCK, &held, &previous_);
 }
 
-HeldSignals::~HeldSignals() { pthread_sigmask(SIG_SETMASK, &previous_->mask, nullptr); }
-
-void withSignalsHeld(const std::function<void()>& step) {
-  const HeldSignals held;
-  step();
+HeldSignals::~HeldSignals() {
+  if (!kept_) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 
 namespace {
@@ -161,21 +154,8 @@ bool watchFiles(const std::string& temporary, const std::string& copy) {
   return true;
 }
 
-void discardHeldSignals() {
-  sigset_t pending;
-  if (sigpending(&pending) != 0) return;
-  for (int signal : kCleanupSignals) {
-    if (!sigismember(&pending, signal)) continue;
-    sigset_t one;
-    sigemptyset(&one);
-    sigaddset(&one, signal);
-    const timespec now{};
-    sigtimedwait(&one, nullptr, &now);
-  }
-}
-
-void watchDescriptor(intptr_t handle) {
-  cutDescriptor = static_cast<sig_atomic_t>(handle);
+void watchDescriptor(int fd) {
+  cutDescriptor = static_cast<sig_atomic_t>(fd);
   installHandler();
 }
 
@@ -297,14 +277,13 @@ void openInBrowser(const std::string& path) {
   }
 }
 
-std::thread startThread(std::function<void()> job) {
+JoinedThread::JoinedThread(std::function<void()> job) {
   // A new thread starts with its creator's signal mask: it is started with the
   // clean-up signals held, and keeps them held, so that they always reach the
   // main thread. Every other signal stays as it was; a fault such as SIGSEGV
   // must never be held back.
-  std::thread thread;
-  withSignalsHeld([&] { thread = std::thread(std::move(job)); });
-  return thread;
+  const HeldSignals held;
+  thread_ = std::thread(std::move(job));
 }
 
 }  // namespace platform

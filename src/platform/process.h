@@ -51,10 +51,20 @@ std::string browserTarget(const std::string& path);
 // cannot start, fails, is killed or does not answer in time.
 void openInBrowser(const std::string& path);
 
-// Starts `job` on a new thread that leaves the process's signals to the others:
-// SIGINT and the like must reach the main thread, which holds them back around
-// creating and renaming the map's temporary file.
-std::thread startThread(std::function<void()> job);
+// A thread that runs `job` and is joined when it goes, also when its scope is
+// left by an exception. It leaves the process's clean-up signals to the main
+// thread: SIGINT and the like must reach the thread that holds them back
+// around a save.
+class JoinedThread {
+ public:
+  explicit JoinedThread(std::function<void()> job);
+  ~JoinedThread() { thread_.join(); }
+  JoinedThread(const JoinedThread&) = delete;
+  JoinedThread& operator=(const JoinedThread&) = delete;
+
+ private:
+  std::thread thread_;
+};
 
 }  // namespace platform
 }  // namespace wldmap

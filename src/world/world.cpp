@@ -146,19 +146,6 @@ const WorldHeader& WorldReader::readHeader() {
 
 namespace {
 
-// Runs a job on its own thread, joined when the helper goes out of scope, also
-// when the scope is left by an exception.
-class Helper {
- public:
-  explicit Helper(std::function<void()> job) : thread_(platform::startThread(std::move(job))) {}
-  ~Helper() { thread_.join(); }
-  Helper(const Helper&) = delete;
-  Helper& operator=(const Helper&) = delete;
-
- private:
-  std::thread thread_;
-};
-
 // One flag per stored type byte, so the hot loop indexes instead of range-checking.
 struct AuxFlags {
   bool of[256];
@@ -257,7 +244,7 @@ TileGrid WorldReader::readGrid() {
     // before the block is handed on.
     Tile* const block = tiles.get();
     const size_t bytes = tiles.get_deleter().bytes;
-    const Helper populating([block, bytes] { populateLarge(block, bytes); });
+    const platform::JoinedThread populating([block, bytes] { populateLarge(block, bytes); });
     for (int32_t x = 0; x < header.width; ++x) {
       Tile* column = block + static_cast<size_t>(x) * static_cast<size_t>(header.height);
       buffer_->decodeRun(header, aux.of, x, 0, header.height, column, largestWall);

@@ -13,6 +13,8 @@
 #endif
 
 #include <iostream>
+#include <map>
+#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -559,6 +561,24 @@ TEST_F(FailureTest, ThumbnailFailuresLeaveTheOutputAsItWas) {
   expectFailure({"--thumbnail", "300", "noisy.wld", "thumb.png"}, "thumb.png", "File too large",
                 "ulimit -f 16");
   EXPECT_EQ("as it was", readFile(dir / "thumb.png"));
+  // Into an empty output: what a write left before it failed short is cut back.
+  writeFile(dir / "empty.png", "");
+  expectFailure({"--thumbnail", "300", "noisy.wld", "empty.png"}, "empty.png", "File too large",
+                "ulimit -f 16");
+  EXPECT_EQ("", readFile(dir / "empty.png"));
+  // No path of a thumbnail's reads its standard input, which a service may
+  // leave open for good: not a usage error, a failure, nor one that escapes the
+  // run (no memory to start a thread, under a small address space).
+  const std::string endless = "exec 0< <(sleep 300)";
+  EXPECT_EQ(1, runTool(dir.path(), WLDMAP_EXE, {"--thumbnail", "0", "w.wld", "x.png"}, endless).status);
+  EXPECT_EQ(2, runTool(dir.path(), WLDMAP_EXE, {"--thumbnail", "9", "cut.wld", "x.png"}, endless).status);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) && !WLDMAP_SANITIZED
+  for (const char* limit : {"4000", "8000", "16000"}) {
+    const Result r = runTool(dir.path(), WLDMAP_EXE, {"--thumbnail", "300", "noisy.wld", "x.png"},
+                             endless + "; ulimit -v " + limit);
+    EXPECT_NE(kTimedOut, r.status) << limit;
+  }
+#endif
   if (access("/usr/bin/strace", X_OK) == 0) {
     const Result full =
         // A full disk told at the sync, as NFS tells it (a sanitizer's runtime
@@ -650,6 +670,25 @@ TEST_F(FailureTest, FileThatCannotBeRemovedIsNamed) {
                 "Input/output error\n",
             r.err);
   EXPECT_EQ("the old map", readFile(dir / "Home.png"));
+  fs::remove(dir / left[1]);
+  // A thumbnail's too; and an empty output that a failed write reached and
+  // that cannot be cut back is named as well.
+  writeFile(dir / "t.png", "an older thumbnail");
+  const Result thumbnail = runUnderStrace(
+      dir.path(), {"-qq", "-o", "/dev/null", "-e", "trace=rename,unlink", "-e", "inject=rename:error=EIO",
+                   "-e", "inject=unlink:error=EPERM"},
+      {"--thumbnail", "8", "w.wld", "t.png"});
+  EXPECT_EQ(2, thumbnail.status);
+  EXPECT_EQ(0u, thumbnail.err.find("warning: t.png: cannot remove t.png.tmp")) << thumbnail.err;
+  writeFile(dir / "big.wld", noisyWorld("Big", 600, 400));  // a thumbnail of more than one write
+  writeFile(dir / "e.png", "");
+  const Result cut = runUnderStrace(
+      dir.path(), {"-qq", "-o", "/dev/null", "-e", "trace=write,ftruncate", "-e",
+                   "inject=write:error=EIO:when=2", "-e", "inject=ftruncate:error=EIO"},
+      {"--thumbnail", "600", "big.wld", "e.png"});
+  EXPECT_EQ(2, cut.status);
+  EXPECT_EQ("warning: e.png: cannot cut it back to its old content: Input/output error\n"
+            "error: e.png: cannot write it: Input/output error\n", cut.err);
 }
 #endif
 
@@ -800,10 +839,20 @@ TEST_F(EndToEndTest, ReplacedMapKeepsItsPermissionsAndANewOneFollowsTheUmask) {
     EXPECT_EQ("left\n", readFile(dir / left[1]));
     fs::remove(dir / left[1]);
   }
-  fs::remove(dir / "Home.png");
-  EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, {"w.wld"}, "umask 027").status);
-  EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
-            fs::status(dir / "Home.png").permissions());
+  // New, a map and a thumbnail take what the umask leaves, made with a name
+  // or without.
+  for (const bool named : {false, true}) {
+    for (const char* made : {"Home.png", "new.png"}) {
+      fs::remove(dir / made);
+      std::vector<std::string> args{"w.wld"};
+      if (made == std::string("new.png")) args = {"--thumbnail", "4", "w.wld", "new.png"};
+      if (named) args.insert(args.begin(), WLDMAP_EXE);
+      EXPECT_EQ(0, runTool(dir.path(), WLDMAP_EXE, args, "umask 027", named ? WLDMAP_NO_UNNAMED : WLDMAP_EXE).status);
+      EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+                fs::status(dir / made).permissions()) << made << named;
+    }
+  }
+  fs::remove(dir / "new.png");
   // An old map that was a link to a program is replaced by a map of its own,
   // with a new map's mode, not the program's; the program is left alone.
   fs::remove(dir / "Home.png");
@@ -1204,6 +1253,39 @@ TEST_F(EndToEndTest, SignalDuringAThumbnailLeavesTheOutputAsItWasOrWholeAndSaysW
     EXPECT_EQ(before || status == 0 ? 2u : 1u, listDir(dir.path()).size());  // and w.wld
     fs::remove(dir / "t.png");
   }
+  // Every call after the rename: the new thumbnail is in place, and no signal
+  // says otherwise to the end.
+  writeFile(dir / "t.png", "an older thumbnail");
+  ASSERT_EQ(0, runUnderStrace(dir.path(), {"-f", "-qq", "-o", dir / "trace"},
+                              {"--thumbnail", "200", "w.wld", "t.png"}).status);
+  std::istringstream trace(readFile(dir / "trace"));
+  std::map<std::string, int> calls;
+  std::vector<std::string> after;
+  std::string main;
+  for (std::string line; std::getline(trace, line);) {
+    const std::string pid = line.substr(0, line.find(' '));
+    const size_t start = line.find_first_not_of(' ', pid.size()), open = line.find('(', start);
+    if (main.empty()) main = pid;
+    if (pid != main || open == std::string::npos) continue;
+    const std::string kind = line.substr(start, open - start);
+    const int number = ++calls[kind];
+    if (!after.empty() || kind == "rename") {
+      if (kind != "rename" && kind != "exit_group") after.push_back(kind + ":when=" + std::to_string(number));
+      if (after.empty()) after.push_back("");
+    }
+  }
+  ASSERT_GT(after.size(), 5u);
+  for (const std::string& call : after) {
+    if (call.empty()) continue;
+    writeFile(dir / "t.png", "an older thumbnail");
+    const std::string kind = call.substr(0, call.find(':'));
+    const Result r = runUnderStrace(dir.path(), {"-qq", "-o", "/dev/null", "-e", "trace=" + kind, "-e",
+                                                 "inject=" + kind + ":signal=SIGTERM" + call.substr(kind.size())},
+                                    {"--thumbnail", "200", "w.wld", "t.png"});
+    EXPECT_EQ(0, r.status) << call;
+    EXPECT_TRUE(readFile(dir / "t.png") == made) << call;
+  }
+  fs::remove(dir / "t.png");
   writeFile(dir / "t.png", "");
   const Result waited = runProcess(
       "/bin/bash", "bash",

@@ -1,5 +1,6 @@
-// The run's protection of its files: no map is written over a world file of the
-// run, nor over a map the run has written already.
+// The run's protection of its files: no output (map or page) is written over a
+// world file of the run, nor over an output the run has written for another
+// world.
 #pragma once
 
 #include <map>
@@ -12,13 +13,13 @@
 
 namespace wldmap {
 
-class MapGuard {
+class OutputGuard {
  public:
   // Resolves each of `worlds` (the paths as given) to its full path and its
   // identity, once and before any map is saved, so that every world file of the
   // run is known and every later call for a world uses its full path, whatever
   // the system makes of a relative one.
-  explicit MapGuard(const std::vector<std::string>& worlds);
+  explicit OutputGuard(const std::vector<std::string>& worlds);
 
   // Resolves the world just added to the run's worlds, as the constructor does.
   void addWorld();
@@ -30,17 +31,16 @@ class MapGuard {
   // could not be resolved.
   const std::string& fullPath(size_t index) const;
 
-  // Refuses, with a Failure, a map path that names world `index` itself, another
-  // world file of the run, or a map (or page) this run has written for another
-  // world.
-  // `mapPath` is the path the messages give, `mapFile` the full one; `kind`
-  // names the output in them ("map", "page").
-  void checkMapPath(size_t index, const std::string& mapPath, const std::string& mapFile,
-                    const std::string& kind = "map") const;
+  // Refuses, with a Failure, an output path that names world `index` itself,
+  // another world file of the run, or an output this run has written for
+  // another world. `path` is the path the messages give, `file` the full one;
+  // `kind` names the output in them ("map", "page").
+  void checkOutput(size_t index, const std::string& path, const std::string& file,
+                   const std::string& kind) const;
 
-  // Records the map (or page, as `kind` says) just written to `mapFile` for
+  // Records the output (`kind` "map" or "page") just written to `file` for
   // world `index`, in place of the one written for it before.
-  void recordMap(size_t index, const std::string& mapFile, const std::string& kind = "map");
+  void recordOutput(size_t index, const std::string& file, const std::string& kind);
 
  private:
   // A world's full path and identity, or why its path could not be resolved.

@@ -1,11 +1,11 @@
-#include "app/map_guard.h"
+#include "app/output_guard.h"
 
 #include "app/failure.h"
 #include "platform/platform.h"
 
 namespace wldmap {
 
-MapGuard::Resolved MapGuard::resolve(const std::string& world) {
+OutputGuard::Resolved OutputGuard::resolve(const std::string& world) {
   Resolved entry;
   try {
     entry.fullPath = platform::fullPath(world);
@@ -16,32 +16,30 @@ MapGuard::Resolved MapGuard::resolve(const std::string& world) {
   return entry;
 }
 
-MapGuard::MapGuard(const std::vector<std::string>& worlds) : worlds_(worlds) {
+OutputGuard::OutputGuard(const std::vector<std::string>& worlds) : worlds_(worlds) {
   for (const std::string& world : worlds_) resolved_.push_back(resolve(world));
 }
 
-void MapGuard::addWorld() { resolved_.push_back(resolve(worlds_[resolved_.size()])); }
+void OutputGuard::addWorld() { resolved_.push_back(resolve(worlds_[resolved_.size()])); }
 
-void MapGuard::refresh() {
+void OutputGuard::refresh() {
   for (Resolved& world : resolved_) {
     if (world.failure.empty()) world.id = platform::fileId(world.fullPath);
   }
 }
 
-const std::string& MapGuard::fullPath(size_t index) const {
+const std::string& OutputGuard::fullPath(size_t index) const {
   const Resolved& world = resolved_[index];
   if (!world.failure.empty()) throw Failure(worlds_[index], world.failure);
   return world.fullPath;
 }
 
-void MapGuard::checkMapPath(size_t index, const std::string& mapPath, const std::string& mapFile,
-                            const std::string& kind) const {
+void OutputGuard::checkOutput(size_t index, const std::string& mapPath, const std::string& mapFile,
+                              const std::string& kind) const {
   const std::optional<platform::FileId> map = platform::fileId(mapFile);
   if (!map) return;  // a new file: nothing is written over
   const std::string& world = worlds_[index];
-  if (map == resolved_[index].id) {
-    throw outputIsTheWorld(mapPath, kind);
-  }
+  refuseTheWorldItself(mapPath, map, resolved_[index].id, kind);
   for (const Resolved& other : resolved_) {
     if (other.id == map) {
       throw Failure(world, "its " + kind + " " + mapPath +
@@ -57,7 +55,7 @@ void MapGuard::checkMapPath(size_t index, const std::string& mapPath, const std:
   }
 }
 
-void MapGuard::recordMap(size_t index, const std::string& mapFile, const std::string& kind) {
+void OutputGuard::recordOutput(size_t index, const std::string& mapFile, const std::string& kind) {
   if (const std::optional<platform::FileId> written = platform::fileId(mapFile)) {
     written_[{index, kind}] = *written;
   } else {
