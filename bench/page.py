@@ -163,10 +163,10 @@ ACTIONS = [("find a rare tile (type 7)", "w.find(7)"), ("step to the next", "w.n
            ("show the walls", "w.setLayers({walls: true})")]
 
 
-def random_world(path):
+def random_world(path, aux_types):
     """Cells as a game could store them, each drawn at random: a tile of a type
     the colour file knows, or none; a wall with a colour, or none; water or lava of
-    any amount, or none."""
+    any amount, or none. The types of `aux_types` carry their extra values."""
     rng = random.Random(1)
     colours = os.path.join(os.path.dirname(__file__), "..", "data", "tilecolors.txt")
     types = [int(line.split()[0]) for line in open(colours) if line.strip()]
@@ -174,7 +174,7 @@ def random_world(path):
               rng.randrange(1, 256) if rng.random() < 0.3 else 0, rng.random() < 0.5)
              for _ in range(1000 * 500)]
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    browser.write_world(path, "Random", 1000, 500, 100.5, 300.5, cells)
+    browser.write_world(path, "Random", 1000, 500, 100.5, 300.5, cells, aux_types)
 
 
 def page_of(wldmap, world, folder):
@@ -224,7 +224,9 @@ def main():
     wldmap, report, worlds = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[3]
     randomly = os.path.join(worlds, "random", "1000x500", "world.wld")
     if not os.path.exists(randomly):
-        random_world(randomly)
+        with tempfile.TemporaryDirectory() as folder:
+            page, _ = page_of(wldmap, os.path.join(worlds, "sample", "1000x500", "world.wld"), folder)
+            random_world(randomly, browser.world_data(page)["auxTypes"])
     every = sorted(glob.glob(os.path.join(worlds, "*", "*", "world.wld")),
                    key=lambda w: (w.split(os.sep)[-3], int(w.split(os.sep)[-2].split("x")[0])))
     sizes = []

@@ -2,7 +2,8 @@
 // source (a file, a stream a host hands over, bytes in memory) to the world's
 // header and then, in one call, its grid for a map or a page, or its
 // thumbnail; and the colour table a module finds beside itself. The command
-// line, the file managers' plugins and the page are thin shells over it.
+// line and the file managers' plugins are thin shells over it; the page is
+// made from the grid it reads.
 #pragma once
 
 #include <cstdint>

@@ -80,6 +80,14 @@ std::string jsonColors(const Colors& colors) {
   return out + "]";
 }
 
+// Numbers as a JSON array.
+template <typename Numbers>
+std::string jsonList(const Numbers& numbers) {
+  std::string out = "[";
+  for (const auto number : numbers) out += (out.size() > 1 ? "," : "") + std::to_string(number);
+  return out + "]";
+}
+
 // Type to name, as a JSON object keyed by the type in decimal.
 std::string jsonNames(const std::map<int32_t, std::string>& names) {
   std::string out = "{";
@@ -105,7 +113,8 @@ std::string worldJson(const WorldHeader& header, const TileColorTable& table,
          ",\"rock\":" + jsonColor(colors.rock) + ",\"walls\":" + jsonColors(colors.walls) +
          ",\"water\":" + jsonColor(colors.water) + ",\"lava\":" + jsonColor(colors.lava) +
          ",\"tiles\":" + jsonColors(colors.tiles) + "},\"names\":{\"tiles\":" +
-         jsonNames(names.tiles) + ",\"walls\":" + jsonNames(names.walls) + "}" +
+         jsonNames(names.tiles) + ",\"walls\":" + jsonNames(names.walls) + "},\"auxTypes\":" +
+         jsonList(kTypesWithAux) +
          (saved != 0 ? ",\"saved\":" + std::to_string(saved) : std::string()) + "}";
 }
 

@@ -13,13 +13,12 @@ constexpr Color kRock{67, 61, 56, 255};
 constexpr Color kUnderground{82, 58, 45, 255};
 constexpr Color kSky{68, 130, 254, 255};
 
-constexpr int kKnownWalls = 14;
-constexpr Color kWallColors[kKnownWalls] = {
+constexpr std::array<Color, kKnownWalls> kWallColors = {{
     {0, 0, 0, 0},       {47, 47, 47, 255}, {88, 61, 46, 255}, {55, 48, 67, 255},
     {69, 50, 37, 255},  {52, 52, 52, 255}, {67, 41, 38, 255}, {37, 39, 72, 255},
     {30, 58, 24, 255},  {56, 24, 44, 255}, {60, 53, 26, 255}, {48, 52, 54, 255},
     {60, 36, 26, 255},  {48, 31, 29, 255},
-};
+}};
 
 constexpr Color kLava{255, 0, 0, 127};
 constexpr Color kWater{0, 0, 255, 127};
@@ -55,7 +54,7 @@ class Composites {
     for (int type = 0; type < 256; ++type) tileColors[type] = lookup(colors, int8_t(type));
     const Color backgrounds[3] = {kSky, kUnderground, kRock};
     for (int under = 0; under < kUnders; ++under) {
-      const Color base = under < 3 ? backgrounds[under] : blend(kRock, kWallColors[under - 2]);
+      const Color base = under < 3 ? backgrounds[under] : blend(kRock, kWallColors[static_cast<size_t>(under - 2)]);
       for (int active = 0; active < 2; ++active) {
         for (int type = 0; type < 256; ++type) {
           const Color withTile = active ? blend(base, tileColors[type]) : base;

@@ -17,8 +17,9 @@ using UnknownWallHandler = std::function<void(int wall)>;
 
 class Composites;
 
-// The one definition of a cell's pixel: the background of its row, then its
-// wall, its tile and its liquid, composited. Built once per world and colour
+// A cell's pixel: the background of its row, then its wall, its tile and its
+// liquid, composited. The page's script composites the same layers, from
+// LayerColors, with the same blend (src/page/page.js). Built once per world and colour
 // table; painting only reads it, so any thread may paint.
 class CellColors {
  public:
@@ -60,9 +61,12 @@ class MapPainter {
 // painter outside this library (the browser page) that composites them with
 // blend as CellColors does: the row's background (or a known wall, which
 // covers it), then the tile, then water or lava where the liquid is not 0.
+// How many wall types have a colour: 0 (no wall) to this - 1; others have none.
+constexpr int kKnownWalls = 14;
+
 struct LayerColors {
   Color sky, underground, rock;
-  std::array<Color, 14> walls;   // by wall type; 0 is no wall, others have none
+  std::array<Color, kKnownWalls> walls;  // by wall type; 0 is no wall
   Color water, lava;
   std::array<Color, 256> tiles;  // by type byte, read unsigned
   uint64_t groundStart;          // the first row below the surface level

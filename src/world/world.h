@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -82,18 +81,23 @@ class WorldError : public std::runtime_error {
 constexpr int kTypeHasAuxSize = 100;
 
 namespace detail {
-constexpr std::array<bool, kTypeHasAuxSize> markTypes(std::initializer_list<int> types) {
+template <size_t N>
+constexpr std::array<bool, kTypeHasAuxSize> markTypes(const std::array<int, N>& types) {
   std::array<bool, kTypeHasAuxSize> marked{};
   for (int type : types) marked[static_cast<size_t>(type)] = true;
   return marked;
 }
 }  // namespace detail
 
+// The tile types whose cells carry aux1 and aux2 in the file. The world's page
+// carries them too, for the tools that write worlds (docs/page-cells.md).
+inline constexpr std::array<int, 34> kTypesWithAux = {3,  5,  10, 11, 12, 13, 14, 15, 16, 17, 18,
+                                                      20, 21, 24, 26, 27, 28, 29, 31, 33, 34, 35,
+                                                      36, 42, 50, 55, 61, 71, 72, 73, 74, 77, 78, 79};
+
 // For each tile type 0..99, whether its cells carry aux1 and aux2 in the file.
 // A constant: it needs no set-up before a world is read.
-inline constexpr std::array<bool, kTypeHasAuxSize> typeHasAux =
-    detail::markTypes({3,  5,  10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21, 24, 26, 27, 28,
-                       29, 31, 33, 34, 35, 36, 42, 50, 55, 61, 71, 72, 73, 74, 77, 78, 79});
+inline constexpr std::array<bool, kTypeHasAuxSize> typeHasAux = detail::markTypes(kTypesWithAux);
 
 // Whether a cell of this type carries aux1 and aux2; false outside 0..99.
 constexpr bool hasAux(int type) {

@@ -13,9 +13,13 @@ import time
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 
-# Tile types whose cells carry two 16-bit extra values (typeHasAux).
-AUX_TYPES = {3, 5, 10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21, 24, 26, 27, 28, 29, 31,
-             33, 34, 35, 36, 42, 50, 55, 61, 71, 72, 73, 74, 77, 78, 79}
+def world_data(page):
+    """What a page tells of its world: the JSON of its wldmap-world element."""
+    with open(page, encoding="utf-8") as f:
+        text = f.read()
+    start = text.index('<script id="wldmap-world" type="application/json">')
+    start = text.index(">", start) + 1
+    return json.loads(text[start:text.index("</script>", start)])
 
 
 def missing():
@@ -138,9 +142,10 @@ def pixels(driver, x, y, w, h):
     return base64.b64decode(text)
 
 
-def write_world(path, name, width, height, surface, rock, cells):
+def write_world(path, name, width, height, surface, rock, cells, aux_types):
     """A .wld file of `cells`, column by column, each (type or None, wall, liquid,
-    lava) with type and wall from -128 to 127."""
+    lava) with type and wall from -128 to 127; the cells of `aux_types` (as a
+    page's world data has them) carry two extra values."""
     encoded = name.encode("utf-8")
     header = (b"\0\0\0\0" + bytes([len(encoded)]) + encoded + bytes(20) +
               struct.pack("<ii", height, width) + bytes(8) + struct.pack("<dd", surface, rock) +
@@ -151,7 +156,7 @@ def write_world(path, name, width, height, surface, rock, cells):
             body += b"\0"
         else:
             body += bytes([1, tile & 255])
-            if (tile & 255) in AUX_TYPES:
+            if (tile & 255) in aux_types:
                 body += struct.pack("<hh", 7, -7)
         body += b"\0"  # auxFlag
         body += bytes([1, wall & 255]) if wall else b"\0"

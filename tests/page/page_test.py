@@ -67,20 +67,23 @@ class PageTest(unittest.TestCase):
         cls.addClassCleanup(shutil.rmtree, cls.folder)
         at = lambda name: os.path.join(cls.folder, name)  # noqa: E731
         subprocess.run([GENSAMPLE, "240", "160", "7", at("sample.wld")], check=True, capture_output=True)
-        browser.write_world(at("cells.wld"), "Cells", WIDTH, HEIGHT, 2.5, 4.0, CELLS)
-        browser.write_world(at("hostile.wld"), HOSTILE, 3, 2, 0.5, 1.0, [(1, 0, 0, False)] * 6)
+        # The tile types with extra values, as the tool's own pages carry them.
+        run_tool("--html", "sample.wld", cwd=cls.folder)
+        aux = browser.world_data(at("Sample.html"))["auxTypes"]
+        write_world = lambda name, *world: browser.write_world(at(name), *world, aux)  # noqa: E731
+        write_world("cells.wld", "Cells", WIDTH, HEIGHT, 2.5, 4.0, CELLS)
+        write_world("hostile.wld", HOSTILE, 3, 2, 0.5, 1.0, [(1, 0, 0, False)] * 6)
         # One cell of a rare type in a wide world of stone, seen at the fit zoom.
         cls.lone = (1234, 321)
-        browser.write_world(at("lone.wld"), "Lone", 2000, 500, 100.5, 200.5,
-                            [(100 if (x, y) == cls.lone else 1, 0, 0, False)
-                             for x in range(2000) for y in range(500)])
-        browser.write_world(at("tall.wld"), "Tall", 40, 300, 100.5, 200.5, [(2, 1, 0, False)] * 12000)
-        browser.write_world(at("seams.wld"), "Seams", 4200, 40, 10.5, 20.5, [(1, 0, 0, False)] * 4200 * 40)
+        write_world("lone.wld", "Lone", 2000, 500, 100.5, 200.5,
+                    [(100 if (x, y) == cls.lone else 1, 0, 0, False) for x in range(2000) for y in range(500)])
+        write_world("tall.wld", "Tall", 40, 300, 100.5, 200.5, [(2, 1, 0, False)] * 12000)
+        write_world("seams.wld", "Seams", 4200, 40, 10.5, 20.5, [(1, 0, 0, False)] * 4200 * 40)
         # Noise over more cells than one packing chunk holds.
         rng = random.Random(5)
         cls.noise = [(rng.choice([None, rng.randrange(-128, 128)]), rng.randrange(-128, 128),
                       rng.choice([0, rng.randrange(1, 256)]), rng.random() < 0.5) for _ in range(600 * 500)]
-        browser.write_world(at("noisy.wld"), "Noisy", 600, 500, 100.5, 300.5, cls.noise)
+        write_world("noisy.wld", "Noisy", 600, 500, 100.5, 300.5, cls.noise)
         os.makedirs(at("config/wldmap"))
         with open(at("config/wldmap/tilenames.txt"), "w") as names:
             names.write(NAMES)
