@@ -3,9 +3,11 @@ random cells, the page's bytes against the PNG's; for the largest worlds, the ru
 with --html against the same run without it, and in Debian's headless Chromium at
 1920 x 1080 the time from navigation to `ready`, the median frame of a scripted pan
 and zoom, the memory the page takes a cell (in Firefox ESR too, where it is
-installed), and the longest task of a find, a step and a layer toggle. Writes its
-section of docs/performance.md (between its two marker lines) and prints it.
-    /usr/bin/python3 bench/page.py WLDMAP REPORT WORLDS_FOLDER
+installed), and the longest task of a find, a step and a layer toggle. With
+HUGE_WORLD, also the memory a cell of that world's page (one near the largest a
+page shows). Writes its section of docs/performance.md (between its two marker
+lines) and prints it.
+    /usr/bin/python3 bench/page.py WLDMAP REPORT WORLDS_FOLDER [HUGE_WORLD]
 """
 import glob
 import os
@@ -20,6 +22,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "page"))
 import browser  # noqa: E402
+from report import write_section  # noqa: E402
 
 BEGIN, END = "<!-- page benchmark -->", "<!-- end of the page benchmark -->"
 RUNS = 5
@@ -208,20 +211,43 @@ def measure_largest(wldmap, world, folder):
         cells = driver.execute_script("return window.wldmap.world.width * window.wldmap.world.height")
     finally:
         browser.stop(driver)
-    firefox = None
-    if shutil.which("firefox-esr"):
-        fox = browser.Firefox(1920, 1080)
-        try:
-            firefox = peak_memory(fox, firefox_tabs(fox), "file://" + page)[0]
-        finally:
-            fox.quit()
     return {"world": label(world), "plain": statistics.median(plain), "html": statistics.median(html),
-            "ready": ready, "frame": frame, "memory": memory, "firefox": firefox, "cells": cells,
+            "ready": ready, "frame": frame, "memory": memory, "firefox": firefox_memory(page), "cells": cells,
             "tasks": tasks}
+
+
+def firefox_memory(page):
+    """The most memory `page` took in Firefox ESR while it loaded, over a blank
+    page's; None where Firefox is not installed."""
+    if not shutil.which("firefox-esr"):
+        return None
+    fox = browser.Firefox(1920, 1080)
+    try:
+        fox.call("WebDriver:SetTimeouts", {"script": 1200000})
+        return peak_memory(fox, firefox_tabs(fox), "file://" + page)[0]
+    finally:
+        fox.quit()
+
+
+def huge_memory(wldmap, world):
+    """The memory a cell of `world`'s page in Chromium and Firefox (None where
+    Firefox is not installed), and its cells."""
+    with tempfile.TemporaryDirectory() as folder:
+        page, _ = page_of(wldmap, world, folder)
+        driver = browser.start(1920, 1080)
+        driver.set_script_timeout(1200)
+        try:
+            chromium, _ = peak_memory(driver, chromium_tabs(driver), "file://" + page)
+            cells = driver.execute_script("return window.wldmap.world.width * window.wldmap.world.height")
+        finally:
+            browser.stop(driver)
+        firefox = firefox_memory(page)
+    return chromium / cells, firefox / cells if firefox is not None else None, cells
 
 
 def main():
     wldmap, report, worlds = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[3]
+    huge = huge_memory(wldmap, sys.argv[4]) if len(sys.argv) > 4 else None
     randomly = os.path.join(worlds, "random", "1000x500", "world.wld")
     if not os.path.exists(randomly):
         with tempfile.TemporaryDirectory() as folder:
@@ -243,8 +269,7 @@ def main():
     for world in largest:
         with tempfile.TemporaryDirectory() as folder:
             rows.append(measure_largest(wldmap, world, folder))
-    lines = [BEGIN, "",
-             "### The browser page (`bench/page.py`)", "",
+    lines = ["### The browser page (`bench/page.py`)", "",
              "The page's bytes against the PNG's, for every world of `bench/worlds` and a world of random",
              "cells (1000 x 500, each a tile of a type the colour file knows or none, a wall with a colour",
              "or none, water or lava of any amount or none); and the part of the page that is the cells,",
@@ -265,22 +290,17 @@ def main():
         fox = f"{r['firefox'] / r['cells']:.1f}" if r["firefox"] is not None else "not installed"
         lines.append(f"| {r['world']} | {r['plain']:.3f} | {r['html']:.3f} | {r['html'] / r['plain']:.2f} "
                      f"| {r['ready']:.0f} | {r['frame']:.1f} | {r['memory'] / r['cells']:.1f} | {fox} |")
+    if huge:
+        fox = f"{huge[1]:.1f}" if huge[1] is not None else "not installed"
+        lines += ["", f"On a world of {huge[2]:,} cells (`bench/page.py ... HUGE_WORLD`), near the largest a page shows:",
+                  f"{huge[0]:.1f} bytes a cell in Chromium, {fox} in Firefox."]
     lines += ["", "The longest task of each action at the fit zoom, in this order, from the action until the",
               "page has been quiet for a second (Chromium's long tasks, and the action's own call):", "",
               "| world | " + " | ".join(what for what, _ in ACTIONS) + " |",
               "|---|" + "---|" * len(ACTIONS)]
     for r in rows:
         lines.append(f"| {r['world']} | " + " | ".join(f"{ms:.0f} ms" for _, ms in r["tasks"]) + " |")
-    lines += ["", END]
-    section = "\n".join(lines) + "\n"
-    text = open(report).read() if os.path.exists(report) else ""
-    if BEGIN in text and END in text:
-        text = text[:text.index(BEGIN)] + section + text[text.index(END) + len(END) + 1:]
-    else:
-        text = text.rstrip("\n") + "\n\n" + section
-    with open(report, "w") as out:
-        out.write(text)
-    print(section)
+    write_section(report, BEGIN, END, lines)
 
 
 if __name__ == "__main__":

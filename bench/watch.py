@@ -12,6 +12,8 @@ import sys
 import tempfile
 import time
 
+from report import write_section
+
 BEGIN, END = "<!-- watch benchmark -->", "<!-- end of the watch benchmark -->"
 TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -108,8 +110,7 @@ def main():
         last = resident_kib(watch.process.pid)
         small_status = watch.stop()
     render = statistics.median(renders)
-    lines = [BEGIN, "",
-             "### The watch (`bench/watch.py`)", "",
+    lines = ["### The watch (`bench/watch.py`)", "",
              f"`wldmap --watch --settle {settle}` on the 8400 x 2400 sample, saved in place 5 times, against",
              "the median of 5 plain runs; then on a 1000 x 500 world saved "
              f"{saves} times with `--settle 0`, each save once its map is written.", "",
@@ -123,16 +124,8 @@ def main():
              f"| resident memory after the first save (KiB) | {first} |",
              f"| resident memory after {saves} saves (KiB) | {last} ({100 * (last - first) / first:+.1f} %) |",
              f"| exit status on SIGTERM | {status}, {small_status} |",
-             "", END]
-    section = "\n".join(lines) + "\n"
-    text = open(report).read() if os.path.exists(report) else ""
-    if BEGIN in text and END in text:
-        text = text[:text.index(BEGIN)] + section + text[text.index(END) + len(END) + 1:]
-    else:
-        text = text.rstrip("\n") + "\n\n" + section
-    with open(report, "w") as out:
-        out.write(text)
-    print(section)
+             ]
+    write_section(report, BEGIN, END, lines)
 
 
 if __name__ == "__main__":
