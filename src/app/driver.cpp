@@ -99,7 +99,6 @@ class Run {
   };
 
   const std::vector<std::string>& worlds() const { return worlds_; }
-  const std::string& into() const { return extras_.into; }
   const std::string& intoFull() const { return intoFull_; }
 
   // Adds a world to the run (one found later in a watched folder); its index.

@@ -2,16 +2,12 @@
 // faults are that file's, and the error and warning lines.
 #pragma once
 
-#include <new>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
 
-#include "colors/colors.h"
-#include "output/output.h"
 #include "platform/platform.h"
-#include "world/world.h"
 
 namespace wldmap {
 
@@ -26,26 +22,21 @@ class Failure : public std::runtime_error {
   std::string file_;
 };
 
-// Runs `step` and blames on `file` what the file caused: a failed call on it, a
-// damaged world or colour file, a PNG that cannot be written to it, no memory for what it
-// holds. Anything else (a thread that cannot start, a logic error) is no fault
-// of the file and passes through as what it is.
+// Rethrows the exception in flight as a Failure about `file` when the file
+// caused it: a failed call on it (platform::SystemError), a damaged world
+// (WorldError) or colour file (ColorFileError), a PNG that cannot be written to
+// it (PngError), no memory for what it holds (std::bad_alloc). Anything else
+// (a thread that cannot start, a logic error) is no fault of the file and is
+// rethrown as it is. Call it in a catch block.
+[[noreturn]] void blameCurrentOn(const std::string& file);
+
+// Runs `step` and blames on `file` what the file caused (see blameCurrentOn).
 template <typename Step>
 auto blameOn(const std::string& file, Step step) -> decltype(step()) {
   try {
     return step();
-  } catch (const Failure&) {
-    throw;
-  } catch (const std::bad_alloc&) {
-    throw Failure(file, "not enough memory");
-  } catch (const platform::SystemError& e) {
-    throw Failure(file, e.what());
-  } catch (const WorldError& e) {
-    throw Failure(file, e.what());
-  } catch (const ColorFileError& e) {
-    throw Failure(file, e.what());
-  } catch (const PngError& e) {
-    throw Failure(file, e.what());
+  } catch (...) {
+    blameCurrentOn(file);
   }
 }
 

@@ -9,7 +9,6 @@
   const CELLS_A_TASK = 1 << 19; // cells painted, unpacked or counted before the page lets the browser in
   const LAYERS = ["background", "walls", "tiles", "liquids", "levels"];
   const LETTERS = { background: "b", walls: "w", tiles: "t", liquids: "l", levels: "v" };
-  const BANDS = ["sky", "underground", "rock"];
   const BAND_WORDS = ["sky", "underground", "rock layer"];
   const DIM = "rgba(0, 0, 0, 0.62)"; // laid over the map while a find marks cells
   const MARK = 0xff00e6ff;           // a mark's colour, packed RGBA: bright yellow over the dimmed map
