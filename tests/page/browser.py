@@ -86,12 +86,19 @@ class Firefox:
         self.read()  # the greeting
         self.call("WebDriver:NewSession", {"capabilities": {}})
 
+    def receive(self):
+        """The next bytes from Firefox; an error once it has closed the connection."""
+        data = self.connection.recv(1 << 20)
+        if not data:
+            raise ConnectionError("Firefox closed its Marionette connection")
+        return data
+
     def read(self):
         while b":" not in self.pending:
-            self.pending += self.connection.recv(1 << 16)
+            self.pending += self.receive()
         length, rest = self.pending.split(b":", 1)
         while len(rest) < int(length):
-            rest += self.connection.recv(1 << 20)
+            rest += self.receive()
         self.pending = rest[int(length):]
         return json.loads(rest[:int(length)])
 
@@ -117,11 +124,17 @@ class Firefox:
         return self.call("WebDriver:ExecuteAsyncScript", {"script": script, "args": list(args)})["value"]
 
     def quit(self):
+        # Firefox may close the connection before it answers; either way it is
+        # given a minute to exit, then killed.
         try:
             self.call("Marionette:Quit", {})
-        except Exception:
+        except (OSError, AttributeError):
+            pass
+        try:
+            self.process.wait(60)
+        except subprocess.TimeoutExpired:
             self.process.kill()
-        self.process.wait(60)
+            self.process.wait()
         shutil.rmtree(self.profile, ignore_errors=True)
 
 
