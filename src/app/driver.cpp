@@ -486,7 +486,8 @@ class Watch {
     const size_t world = run_.addWorld(shown.empty() ? inFolder(folders_[folder].shown, name) : shown);
     worldAt_[{folder, name}] = world;
     fullPaths_.push_back(inFolder(folders_[folder].full, name));
-    stamps_.push_back(stampOf(fullPaths_.back()));
+    // Not yet seen: a world that a look finds is written, and due its first map.
+    stamps_.push_back(std::nullopt);
     admitted_.push_back(false);
     return world;
   }
