@@ -18,9 +18,10 @@
 #   windows mutants: K killed, S survived, E equivalent
 #
 #   bash tools/mutate.sh [MUTANTS_FILE] [NAME ...]
-# Each mutant is first given to the test its entry names as its killer, alone;
-# only when that test passes (or none is named) is the rest of the suite run,
-# the quick tests first, so that a sweep takes minutes, not an hour.
+# Each mutant is first given to the test its entry names as its killer, alone,
+# with only what that test runs rebuilt (for a Linux test); only when that test
+# passes (or none is named) is the rest built and the rest of the suite run, the
+# quick tests first, so that a sweep takes minutes, not an hour.
 # Exit status 0 only when no mutant survived and none is stale.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -28,6 +29,8 @@ list=${1:-tools/mutants.txt}
 shift || true
 only=("$@")
 jobs=$(nproc)
+# The page's tests stop at their first failure: one is enough to kill a mutant.
+export WLDMAP_FAIL_FAST=1
 
 [ -f "$list" ] || { echo "no mutant list $list" >&2; exit 2; }
 
@@ -124,11 +127,24 @@ run_mutant() {
   cp "$file" "$saved"
   target=$file
   printf '%s' "${text/"$old"/"$new"}" >"$file"
-  local verdict
-  if ! cmake --build "$build" -j "$jobs" >/dev/null 2>&1; then
+  local verdict='' killer=${killers[$i]}
+  # The killer first, with only what it runs built: its program, the tool and
+  # the sample writer (a Linux test); the rest only where it lets the mutant by.
+  if [ -n "$killer" ] && [ -n "${known[$killer]:-}" ] && [ -n "${needs[$killer]:-}" ]; then
+    # shellcheck disable=SC2086 # a list of targets
+    if ! cmake --build "$build" -j "$jobs" --target ${needs[$killer]} >/dev/null 2>&1; then
+      verdict="by the build"
+    elif ! ctest --test-dir "$build" -R "$(exact "$killer")" --timeout 120 >/dev/null 2>&1; then
+      verdict="by $killer"
+    fi
+    killer=''  # run, and passed: not again
+  fi
+  if [ -n "$verdict" ]; then
+    :
+  elif ! cmake --build "$build" -j "$jobs" >/dev/null 2>&1; then
     verdict="by the build"
   else
-    verdict=$(run_tests "${killers[$i]}")
+    verdict=$(run_tests "$killer")
     if [ -n "$verdict" ] && [ -n "${killers[$i]}" ] && [ "$verdict" != "${killers[$i]}" ]; then
       verdict="$verdict (not by the named ${killers[$i]})"
       moved=$((moved + 1))
@@ -151,12 +167,29 @@ run_mutant() {
   fi
 }
 
-# From the run without mutants: the tests of $build by name (known) and a
-# pattern of those that took a second or more (slow).
-declare -A known
+# From the run without mutants: the tests of $build by name (known), a
+# pattern of those that took a second or more (slow), and for a Linux test the
+# targets it needs built (its own program where it is one of the build's, the
+# tool, the sample writer and the launcher without unnamed files).
+declare -A known needs
 slow=''
 timings() {
-  known=() slow=''
+  known=() needs=() slow=''
+  if [ "$build" = build-mutate ]; then
+    local name program
+    while IFS=$'\t' read -r name program; do
+      needs[$name]="wldmap gensample no_unnamed_files${program:+ $program}"
+    done < <(ctest --test-dir "$build" --show-only=json-v1 | python3 -c '
+import json, os, sys
+build = os.path.abspath(sys.argv[1])
+for test in json.load(sys.stdin)["tests"]:
+    command = test.get("command") or [""]
+    inside = os.path.abspath(command[0]).startswith(build + os.sep)
+    package = any("package/" in part and ("deb" in part or "install" in part) for part in command)
+    if not package:
+        print(test["name"] + "\t" + (os.path.basename(command[0]) if inside else ""))
+' "$build")
+  fi
   local test runs cost
   while read -r test runs cost; do
     [ "$test" = --- ] && break

@@ -2,6 +2,7 @@
 in Debian's headless Chromium at desktop and phone sizes, driven through its
 scripting interface and by real pointer, key and touch events.
     page_test.py WLDMAP GENSAMPLE
+WLDMAP_FAIL_FAST=1 stops at the first failure (the mutation sweep sets it).
 Exits 77 (skipped) where Chromium, its driver or python3-selenium is missing."""
 import base64
 import csv
@@ -389,4 +390,4 @@ class PageTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=sys.argv[:1], verbosity=2, failfast=os.environ.get("WLDMAP_FAIL_FAST") == "1")
