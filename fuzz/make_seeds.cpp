@@ -85,6 +85,9 @@ int main(int argc, char** argv) {
     if (name.rfind("sample-", 0) != 0) save(dir + "/world/" + name, bytes);
   }
   for (const auto& [name, text] : colors) save(dir + "/colors/" + name, text);
+  // The colour target reads its input as a names file too.
+  save(dir + "/colors/names",
+       "\xef\xbb\xbf# names\ntile 1 Grey stone\nwall -5  Mud wall  # old\ntile 300 x\ntile 2 \xff\nwall\n");
   // Sample worlds written by gensample into world/ join the pipeline corpus too.
   for (const char* sample : {"sample-16x40", "sample-24x48"}) {
     std::ifstream in(dir + "/world/" + sample, std::ios::binary);

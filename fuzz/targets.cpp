@@ -73,6 +73,17 @@ void fuzzColorLoader(const uint8_t* data, size_t size) {
   std::vector<std::string> warnings;
   loadTileColors(in, warnings);
   if (warnings.size() > 1) std::abort();  // loading stops at the first problem
+  // The same bytes as a names file: every name kept is of a type and not too long.
+  std::istringstream names(bytes(data, size));
+  const TypeNames named = loadTypeNames(names, warnings);
+  for (const auto* kind : {&named.tiles, &named.walls}) {
+    for (const auto& [type, name] : *kind) {
+      if (type < -128 || type > 127 || name.empty() || name.size() > 4 * kLongestName ||
+          name.find('\n') != std::string::npos) {
+        std::abort();
+      }
+    }
+  }
 }
 
 void fuzzPipeline(const uint8_t* data, size_t size) {

@@ -10,7 +10,7 @@ namespace wldmap {
 // Reads a world from arbitrary bytes; a malformed world may only be rejected.
 void fuzzWorldReader(const uint8_t* data, size_t size);
 
-// Loads a colour table from arbitrary text.
+// Loads a colour table, and a names file, from arbitrary text.
 void fuzzColorLoader(const uint8_t* data, size_t size);
 
 // Reads a world, loads colours, paints the map and encodes it as the tool does,
