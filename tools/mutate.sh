@@ -38,7 +38,13 @@ export WLDMAP_FAIL_FAST=1
 # comment line. Each mutant goes to the build that compiles its file.
 names=() files=() errors=() froms=() tos=() equals=() killers=()
 name='' file='' error='' from='' to='' equal='' killer=''
+declare -A seen  # a name given twice would be run, or picked, as one
 flush() {
+  if [ -n "$name" ] && [ -n "${seen[$name]:-}" ]; then
+    echo "$list: mutant $name is named twice" >&2
+    exit 2
+  fi
+  [ -z "$name" ] || seen[$name]=1
   if [ -n "$name" ] &&
      { [ ${#only[@]} -eq 0 ] || [[ " ${only[*]} " == *" $name "* ]]; }; then
     names+=("$name") files+=("$file") errors+=("$error") froms+=("$from") tos+=("$to")
