@@ -7,10 +7,10 @@
 # (src/explorer, the -win32 files) are built in build-mutate-windows/ and judged
 # by the Windows suite under Wine; the others in build-mutate/ by the Linux
 # suite. One line per mutant, each build's apart, then the counts:
-#   killed     NAME: by TEST           the suite noticed it
+#   killed     NAME: by TEST (N s)     the suite noticed it, in N seconds
 #   SURVIVED   NAME: ERROR             it did not
 #   equivalent NAME: REASON            marked so in the list, not run
-#   killed     NAME: by TEST (not by the named one)
+#   killed     NAME: by TEST (not by the named one) (N s)
 #                                      the test the list names let it through
 #   STALE      NAME: WHY               its text is gone from the source (the list
 #                                      needs mending)
@@ -133,7 +133,7 @@ run_mutant() {
   cp "$file" "$saved"
   target=$file
   printf '%s' "${text/"$old"/"$new"}" >"$file"
-  local verdict='' killer=${killers[$i]}
+  local verdict='' killer=${killers[$i]} started=$SECONDS
   # The killer first, with only what it runs built: its program, the tool and
   # the sample writer (a Linux test); the rest only where it lets the mutant by.
   if [ -n "$killer" ] && [ -n "${known[$killer]:-}" ] && [ -n "${needs[$killer]:-}" ]; then
@@ -165,7 +165,7 @@ run_mutant() {
     exit 2
   fi
   if [ -n "$verdict" ]; then
-    printf 'killed     %s: %s\n' "$name" "$verdict"
+    printf 'killed     %s: %s (%d s)\n' "$name" "$verdict" $((SECONDS - started))
     killed=$((killed + 1))
   else
     printf 'SURVIVED   %s: %s\n' "$name" "$error"
@@ -219,6 +219,10 @@ sweep() {
   echo "== $system"
   if [ "$system" = linux ]; then
     build=build-mutate
+    # Built by Ninja, whose check of what changed takes a tenth of make's: a
+    # tree that make built is made anew.
+    tools/install-deps.sh ninja-build
+    grep -qs '^CMAKE_GENERATOR:INTERNAL=Ninja$' "$build/CMakeCache.txt" || rm -rf "$build"
     cmake --preset mutate >/dev/null &&
       cmake --build "$build" -j "$jobs" >/dev/null ||
       { echo "the tree does not build" >&2; failed=1; return; }

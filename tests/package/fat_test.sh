@@ -3,7 +3,7 @@
 # stick: no modes, no links, no files without a name, a truncate that refuses
 # what changes nothing. Every output is whole, no warning is printed, and an
 # older output is replaced whole. A watch, told of no changes there, looks for
-# them itself and maps each save. Skipped (77) where fusefat cannot mount.
+# them itself, maps each save and finds a new world. Skipped (77) where fusefat cannot mount.
 #   fat_test.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -51,13 +51,17 @@ first=$(md5sum <Sample.png)
 rm w.wld  # saved anew: this FAT cannot cut a file back to nothing
 "$build/gensample" 240 160 4 w.wld
 for _ in $(seq 100); do [ "$(md5sum <Sample.png)" != "$first" ] && break; sleep 0.1; done
+cp w.wld n.wld  # a world new on the stick, found by a look: its map would be w.wld's
+for _ in $(seq 100); do grep -q "would be" "$root/err" && break; sleep 0.1; done
 kill -TERM "$watch"
 wait "$watch" || fail "the watch ended with status $?"
 watch=
 grep -qx '.: this file system does not tell of changes; it is looked at every 0.2 s' "$root/watch" ||
   fail "the watch did not say it polls: $(cat "$root/watch")"
 [ "$(grep -c '^Done!$' "$root/watch")" = 2 ] || fail "not two maps: $(cat "$root/watch") $(cat "$root/err")"
+[ "$(cat "$root/err")" = "warning: ./n.wld: its map, ./Sample.png, would be ./w.wld's too; it is not watched" ] ||
+  fail "the new world was not found: $(cat "$root/err")"
 (cd "$root" && "$build/gensample" 240 160 4 w.wld && "$build/wldmap" w.wld </dev/null >/dev/null)
 cmp -s Sample.png "$root/Sample.png" || fail "the watch's map is not the save's"
-[ "$(ls | tr '\n' ' ')" = "Sample.png w.wld " ] || fail "unexpected files: $(ls)"
+[ "$(ls | tr '\n' ' ')" = "Sample.png n.wld w.wld " ] || fail "unexpected files: $(ls)"
 echo "fat through fuse: ok"

@@ -336,9 +336,10 @@ class PageTest(unittest.TestCase):
                 view = self.js("window.wldmap.setView({x: arguments[0], y: arguments[1], zoom: 4}); return window.wldmap.view", x, y)
                 self.assertEqual([x, y], [view["x"], view["y"]], name)
 
-    def test_one_material_shows_as_one_colour_across_the_pieces_of_the_map(self):
+    def test_seamless_one_material_is_one_colour_across_the_pieces_of_the_map(self):
         """Zooms that put the edges between the map's 2048-cell pieces between
-        screen pixels show no seam, in Chromium and in Firefox where it is installed."""
+        screen pixels show no seam, in Chromium and in Firefox where it is installed.
+        (Its name sorts it last: it is the slowest, as it starts Firefox.)"""
         drivers = [self.driver] + ([browser.Firefox()] if shutil.which("firefox-esr") else [])
         try:
             for driver in drivers:
